@@ -1,0 +1,101 @@
+// File Manager over POSIX files, with the desktop database of the emulated volumes.
+//
+// Volumes: volume index 1 is the system disk (the Linux root, vRefNum -100); index 2 is the
+// Applications folder under QUILLCAST_HOME (vRefNum -101); then each folder of the
+// colon-separated QUILLCAST_VOLUMES (-102, -103, ...). Directory IDs are handed out per
+// process for folders as they are met and stay valid for the life of the process. An FSRef
+// names one path through an entry in a per-process table. File reference numbers and fork
+// reference numbers are POSIX descriptors in disguise; the caller closes them.
+#pragma once
+
+#include "MacTypes.h"
+
+struct FSSpec {
+  int16_t vRefNum;
+  int32_t parID;
+  Str63 name;
+};
+typedef FSSpec *FSSpecPtr;
+
+struct FSRef {
+  uint8_t hidden[80];
+};
+
+struct HFSUniStr255 {
+  uint16_t length;
+  UniChar unicode[255];
+};
+
+struct FInfo {
+  OSType fdType;
+  OSType fdCreator;
+  uint16_t fdFlags;
+  Point fdLocation;
+  int16_t fdFldr;
+};
+
+enum { fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3, fsRdWrShPerm = 4 };
+enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
+enum { fsRtParID = 1, fsRtDirID = 2 };
+enum { smSystemScript = -1 };
+enum { kFSCatInfoNone = 0 };
+
+// FSSpec calls (the preferences file).
+OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec *spec);
+OSErr FSpOpenDF(const FSSpec *spec, SInt8 permission, int16_t *refNum);
+OSErr FSpCreate(const FSSpec *spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+OSErr FSpDelete(const FSSpec *spec);
+OSErr FSpGetFInfo(const FSSpec *spec, FInfo *fndrInfo);
+OSErr FSRead(int16_t refNum, long *count, void *buffPtr);   // eofErr with *count short at end
+OSErr FSWrite(int16_t refNum, long *count, const void *buffPtr);
+OSErr GetFPos(int16_t refNum, long *filePos);
+OSErr SetFPos(int16_t refNum, int16_t posMode, long posOff);
+OSErr GetEOF(int16_t refNum, long *logEOF);
+OSErr SetEOF(int16_t refNum, long logEOF);
+OSErr FSClose(int16_t refNum);
+
+// FSRef and fork calls (merge set-up files).
+OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);  // path: UTF-8
+OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
+OSErr FSGetDataForkName(HFSUniStr255 *dataForkName);
+OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *forkName, SInt8 permissions,
+                 int16_t *forkRefNum);
+OSErr FSReadFork(int16_t forkRefNum, uint16_t positionMode, SInt64 positionOffset, ByteCount requestCount,
+                 void *buffer, ByteCount *actualCount);
+OSErr FSWriteFork(int16_t forkRefNum, uint16_t positionMode, SInt64 positionOffset, ByteCount requestCount,
+                  const void *buffer, ByteCount *actualCount);
+OSErr FSGetForkPosition(int16_t forkRefNum, SInt64 *position);
+OSErr FSSetForkSize(int16_t forkRefNum, uint16_t positionMode, SInt64 positionOffset);
+OSErr FSCloseFork(int16_t forkRefNum);
+OSErr FSGetCatalogInfo(const FSRef *ref, UInt32 whichInfo, void *catalogInfo, HFSUniStr255 *outName,
+                       FSSpec *fsSpec, FSRef *parentRef);
+
+// Volumes and the desktop database (application lookup by creator code).
+struct HVolumeParam {
+  OSErr ioResult;
+  StringPtr ioNamePtr;
+  int16_t ioVRefNum;
+  int16_t ioVolIndex;
+};
+union HParamBlockRec {
+  HVolumeParam volumeParam;
+};
+
+struct DTPBRec {
+  OSErr ioResult;
+  StringPtr ioNamePtr;
+  int16_t ioVRefNum;
+  int16_t ioDTRefNum;
+  int16_t ioIndex;
+  OSType ioFileCreator;
+  int32_t ioAPPLParID;
+};
+
+OSErr PBHGetVInfoSync(HParamBlockRec *paramBlock);  // by ioVolIndex; nsvErr past the last
+OSErr PBDTGetPath(DTPBRec *paramBlock);              // ioVRefNum -> ioDTRefNum
+OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);          // ioFileCreator, ioIndex -> name, parID
+
+// Test and tool controls of this layer: a file-system fault hook, so that the Nth write,
+// rename or open fails with the given status. The plug-in never calls it.
+enum CarbonFileOp { kCarbonFileOpen, kCarbonFileRead, kCarbonFileWrite, kCarbonFileRename, kCarbonFileOpCount };
+void CarbonFailFileOp(CarbonFileOp op, long after, OSErr status);  // after < 0: off
