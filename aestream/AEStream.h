@@ -45,7 +45,7 @@ enum : UInt32 {
 
 // The builder's one error of its own: a value in the wrong place, a second pending key,
 // unbalanced opens and closes, or an operation on a stream with no open frame.
-enum : SInt32 { streamNestingErr = 13579 };
+inline constexpr SInt32 streamNestingErr = 13579;
 
 // Starting a stream. Each sets *stream to null first, so an uninitialised variable may be
 // passed. AEStream_CreateEvent builds a new event addressed to (targetType, targetData,
