@@ -5,10 +5,24 @@
 // colon-separated QUILLCAST_VOLUMES (-102, -103, ...). Directory IDs are handed out per
 // process for folders as they are met and stay valid for the life of the process. An FSRef
 // names one path through an entry in a per-process table. File reference numbers and fork
-// reference numbers are POSIX descriptors in disguise; the caller closes them.
+// reference numbers are POSIX descriptors in disguise; the caller closes them (FSClose,
+// FSCloseFork), and a number that this layer did not open is refused with rfNumErr.
+//
+// Opening never creates a file (fnfErr). Permissions: fsRdPerm reads, fsWrPerm writes,
+// fsRdWrPerm and fsRdWrShPerm do both, fsCurPerm takes the most the file allows. A file's
+// type and creator (FSpCreate) are kept in the extended attribute "user.quillcast.FinderInfo"
+// (8 bytes: type, then creator, big-endian) where the file system has them; files without
+// it have type and creator 0.
+//
+// Safe saving: write the new contents into a second file in the same folder (FSpCreate,
+// FSpOpenDF, FSWrite, FSClose), then FSpReplaceAtomically(newSpec, oldSpec). The new file
+// takes the old one's name in one step, so a reader sees either the whole old file or the
+// whole new one, never a mixture, and a failed save leaves the old file as it was.
 #pragma once
 
 #include "MacTypes.h"
+
+enum : OSStatus { pathTooLongErr = -2095 };
 
 struct FSSpec {
   int16_t vRefNum;
@@ -46,7 +60,7 @@ OSErr FSpOpenDF(const FSSpec *spec, SInt8 permission, int16_t *refNum);
 OSErr FSpCreate(const FSSpec *spec, OSType creator, OSType fileType, ScriptCode scriptTag);
 OSErr FSpDelete(const FSSpec *spec);
 OSErr FSpGetFInfo(const FSSpec *spec, FInfo *fndrInfo);
-OSErr FSRead(int16_t refNum, long *count, void *buffPtr);   // eofErr with *count short at end
+OSErr FSRead(int16_t refNum, long *count, void *buffPtr);  // eofErr with *count short at end
 OSErr FSWrite(int16_t refNum, long *count, const void *buffPtr);
 OSErr GetFPos(int16_t refNum, long *filePos);
 OSErr SetFPos(int16_t refNum, int16_t posMode, long posOff);
@@ -54,10 +68,19 @@ OSErr GetEOF(int16_t refNum, long *logEOF);
 OSErr SetEOF(int16_t refNum, long logEOF);
 OSErr FSClose(int16_t refNum);
 
+// Renaming and replacing within one folder. FSpRename: dupFNErr when newName is taken.
+// FSpExchangeFiles: the two files swap contents (and type and creator); both must exist.
+// FSpReplaceAtomically: the file newSpec is flushed to disk and renamed to oldSpec's name in
+// one step, whether oldSpec exists or not; both must be in the same folder (paramErr
+// otherwise). Each counts as one rename for the fault hook.
+OSErr FSpRename(const FSSpec *spec, ConstStr255Param newName);
+OSErr FSpExchangeFiles(const FSSpec *source, const FSSpec *dest);
+OSErr FSpReplaceAtomically(const FSSpec *newSpec, const FSSpec *oldSpec);
+
 // FSRef and fork calls (merge set-up files).
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);  // path: UTF-8
-OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
-OSErr FSGetDataForkName(HFSUniStr255 *dataForkName);
+OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);    // pathTooLongErr
+OSErr FSGetDataForkName(HFSUniStr255 *dataForkName);                          // the empty name
 OSErr FSOpenFork(const FSRef *ref, UniCharCount forkNameLength, const UniChar *forkName, SInt8 permissions,
                  int16_t *forkRefNum);
 OSErr FSReadFork(int16_t forkRefNum, uint16_t positionMode, SInt64 positionOffset, ByteCount requestCount,
@@ -92,10 +115,21 @@ struct DTPBRec {
 };
 
 OSErr PBHGetVInfoSync(HParamBlockRec *paramBlock);  // by ioVolIndex; nsvErr past the last
-OSErr PBDTGetPath(DTPBRec *paramBlock);              // ioVRefNum -> ioDTRefNum
-OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);          // ioFileCreator, ioIndex -> name, parID
+OSErr PBDTGetPath(DTPBRec *paramBlock);             // ioVRefNum -> ioDTRefNum
+OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);         // ioFileCreator, ioIndex -> name, parID
 
-// Test and tool controls of this layer: a file-system fault hook, so that the Nth write,
-// rename or open fails with the given status. The plug-in never calls it.
-enum CarbonFileOp { kCarbonFileOpen, kCarbonFileRead, kCarbonFileWrite, kCarbonFileRename, kCarbonFileOpCount };
+// Test and tool controls of this layer: a file-system fault hook, so that the Nth open,
+// read, write or rename fails with the given status. CarbonFailFileOp(op, n, status) lets n
+// more operations of that kind succeed and makes the one after fail, once; after < 0 turns
+// it off. Opens are FSpOpenDF, FSOpenFork and FSpCreate; reads FSRead and FSReadFork (the
+// failing read reads nothing); writes FSWrite, FSWriteFork, SetEOF and FSSetForkSize (the
+// failing write writes nothing); renames FSpRename, FSpExchangeFiles and
+// FSpReplaceAtomically. The plug-in never calls it.
+enum CarbonFileOp {
+  kCarbonFileOpen,
+  kCarbonFileRead,
+  kCarbonFileWrite,
+  kCarbonFileRename,
+  kCarbonFileOpCount
+};
 void CarbonFailFileOp(CarbonFileOp op, long after, OSErr status);  // after < 0: off

@@ -1,5 +1,8 @@
 // Folder Manager: the special folders of the emulated machine, under QUILLCAST_HOME
-// (default ~/.quillcast). The Preferences folder is $QUILLCAST_HOME/Preferences.
+// (default ~/.quillcast): 'pref' is $QUILLCAST_HOME/Preferences, 'apps' is
+// $QUILLCAST_HOME/Applications and 'temp' is $QUILLCAST_HOME/Temporary Items. Any volume or
+// domain is accepted for vRefNum. A missing folder is created (mode 0700) with
+// kCreateFolder and gives fnfErr without it; an unknown folder type gives fnfErr.
 #pragma once
 
 #include "Files.h"
@@ -12,7 +15,9 @@ enum : OSType {
   kTemporaryFolderType = FourCC("temp"),
 };
 
-OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16_t *foundVRefNum, long *foundDirID);
+OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16_t *foundVRefNum,
+                 long *foundDirID);
 
-// QUILLCAST_HOME as an absolute path, created with mode 0700 when missing.
+// QUILLCAST_HOME as an absolute path, created with mode 0700 when missing. The string is
+// this layer's and valid until the next call on the same thread.
 const char *CarbonHomeFolder();
