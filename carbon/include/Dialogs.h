@@ -4,9 +4,9 @@
 // written as one readable line on standard error, with ^0 .. ^3 replaced by the texts of
 // ParamText, and dismissed at once as if its default button had been pressed; nothing
 // blocks. The line reads
-//     Quillcast stop alert 32766: <the alert's texts> [OK]
-// (the kind of alert, its ID, its static texts joined by a space with line ends shown as
-// spaces, and the default button's title), in UTF-8. Alerts read 'ALRT' and its 'DITL'
+//     quillcast: stop alert 32766: <the alert's texts> [OK]
+// (the program's name, the kind of alert, its ID, its static texts joined by a space with
+// line ends shown as spaces, and the default button's title), in UTF-8. Alerts read 'ALRT' and its 'DITL'
 // from the current resource chain (Resources.h); a missing alert shows nothing and
 // returns -1.
 //

@@ -1,6 +1,6 @@
 // Text Encoding Converter: conversions between Mac OS Roman, Unicode (UTF-8 and native
-// UTF-16) and the Latin encodings. Mac OS Roman follows Unicode's mapping table for it; the
-// other encodings go through iconv.
+// UTF-16) and the Latin encodings, by this layer's own tables: Mac OS Roman follows
+// Unicode's mapping table for it exactly, as the C library's converters do not.
 //
 // A converter is the caller's from TECCreateConverter until TECDisposeConverter.
 #pragma once

@@ -38,4 +38,8 @@ bool FSRefToPath(const FSRef *ref, std::string *path);
 // The folder that holds all state of the emulated machine (QUILLCAST_HOME), created 0700.
 std::string HomeFolder();
 
+// The extended attribute that keeps a file's type and creator: 8 bytes, the type and then the
+// creator, big-endian. Written by FSpCreate where the file system allows it.
+constexpr const char kFinderInfoAttribute[] = "user.quillcast.FinderInfo";
+
 }  // namespace carbon

@@ -1,0 +1,140 @@
+// Alerts without anyone to answer them: the alert's texts, with the parameters of ParamText
+// in place, go to standard error as one line, and the default item is returned at once.
+#include "ResourceFile.h"
+#include "ResourceFormat.h"
+#include "TextCodec.h"
+
+#include <Dialogs.h>
+#include <Endian.h>
+#include <Resources.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::mutex alertLock;
+std::string parameters[4];
+std::string lastAlertText;
+std::atomic<long> alertCount{0};
+std::atomic<long> beepCount{0};
+
+struct DialogItem {
+  DialogItemType kind;
+  std::string text;
+};
+
+// The items of a 'DITL', or false when it is missing or damaged.
+bool ReadItemList(SInt16 id, std::vector<DialogItem> *items) {
+  std::vector<uint8_t> data;
+  if (!carbon::CopyChainResource(kDialogItemListResType, id, &data) || data.size() < 2) return false;
+  size_t count = GetBigEndian16(data.data());
+  size_t at = 2;
+  for (size_t i = 0; i < count; i++) {
+    if (at + carbon::rsrc::kItemHeaderSize + 1 > data.size()) return false;
+    size_t length = data[at + carbon::rsrc::kItemTextAt];
+    size_t textAt = at + carbon::rsrc::kItemTextAt + 1;
+    if (textAt + length > data.size()) return false;
+    items->push_back({DialogItemType(GetBigEndian16(&data[at])),
+                      std::string(reinterpret_cast<const char *>(&data[textAt]), length)});
+    at = textAt + length;
+  }
+  return true;
+}
+
+// ^0 .. ^3 replaced by the parameters; any other ^ stays as it is.
+std::string Substitute(const std::string &text) {
+  std::string result;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '^' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3') {
+      result += parameters[text[++i] - '0'];
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+std::string OneLine(std::string text) {
+  for (char &c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
+  std::vector<uint8_t> alert;
+  std::vector<DialogItem> items;
+  if (!carbon::CopyChainResource(kAlertResType, alertID, &alert) || alert.size() < carbon::rsrc::kAlertSize ||
+      !ReadItemList(SInt16(GetBigEndian16(&alert[carbon::rsrc::kAlertItemsAt])), &items)) {
+    return -1;
+  }
+  DialogItemIndex defaultItem = DialogItemIndex(GetBigEndian16(&alert[carbon::rsrc::kAlertDefaultAt]));
+  std::lock_guard<std::mutex> guard(alertLock);
+  std::string text;
+  for (const DialogItem &item : items) {
+    if ((item.kind & ~kItemDisableMask) != kStaticTextDialogItem) continue;
+    text += (text.empty() ? "" : " ") + Substitute(item.text);
+  }
+  std::string button = "OK";
+  if (defaultItem >= 1 && size_t(defaultItem) <= items.size()) button = items[size_t(defaultItem) - 1].text;
+  lastAlertText = text;
+  alertCount++;
+  std::string line = std::string(program_invocation_short_name) + ": " + kind + " " +
+                     std::to_string(alertID) + ": " + OneLine(carbon::MacRomanToUTF8(text)) + " [" +
+                     carbon::MacRomanToUTF8(button) + "]\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  return defaultItem;
+}
+
+}  // namespace
+
+void ParamText(ConstStr255Param param0, ConstStr255Param param1, ConstStr255Param param2,
+               ConstStr255Param param3) {
+  std::lock_guard<std::mutex> guard(alertLock);
+  ConstStr255Param given[4] = {param0, param1, param2, param3};
+  for (int i = 0; i < 4; i++) {
+    if (given[i] != nullptr) parameters[i].assign(reinterpret_cast<const char *>(given[i] + 1), given[i][0]);
+  }
+}
+
+DialogItemIndex Alert(SInt16 alertID, ModalFilterUPP) {
+  return ShowAlert(alertID, "alert");
+}
+DialogItemIndex StopAlert(SInt16 alertID, ModalFilterUPP) {
+  return ShowAlert(alertID, "stop alert");
+}
+DialogItemIndex NoteAlert(SInt16 alertID, ModalFilterUPP) {
+  return ShowAlert(alertID, "note alert");
+}
+DialogItemIndex CautionAlert(SInt16 alertID, ModalFilterUPP) {
+  return ShowAlert(alertID, "caution alert");
+}
+
+void SysBeep(SInt16) {
+  beepCount++;
+}
+
+const char *CarbonLastAlertText() {
+  std::lock_guard<std::mutex> guard(alertLock);
+  return lastAlertText.c_str();
+}
+
+long CarbonAlertCount() {
+  return alertCount.load();
+}
+long CarbonBeepCount() {
+  return beepCount.load();
+}
+
+void CarbonResetAlerts() {
+  std::lock_guard<std::mutex> guard(alertLock);
+  lastAlertText.clear();
+  alertCount = 0;
+  beepCount = 0;
+}
