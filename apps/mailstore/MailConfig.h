@@ -1,0 +1,58 @@
+// The configuration file of a stand-in email client, "accounts.conf" in the client's data
+// folder: its accounts (Eudora calls them personalities) and the start-up values of client
+// settings. UTF-8 text, one entry per line; blank lines and lines starting with "#" are
+// comments:
+//
+//   account <name> = <From mailbox>      e.g.  account Work = Ann Lee <ann@work.example>
+//   setting <number> = <text>            e.g.  setting 169 = y
+//
+// The first account is the default sender. Blanks around names and values are trimmed; a
+// name runs up to the first "=". The file is read with fixed limits (kMailConfigMaxBytes,
+// kMailConfigMaxAccounts) and malformed lines are skipped, never fatal.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <MacTypes.h>
+
+#include "apps/mailstore/MailMessage.h"
+
+inline constexpr const char *kMailConfigFileName = "accounts.conf";
+inline constexpr size_t kMailConfigMaxBytes = 1 << 20;
+inline constexpr size_t kMailConfigMaxAccounts = 1000;
+inline constexpr const char *kDefaultAccountName = "Quillcast Demo";
+inline constexpr const char *kDefaultAccountMailbox = "Quillcast Demo <demo@quillcast.example>";
+
+struct MailAccount {
+  std::string name;
+  MailAddress from;
+};
+
+struct MailSetting {
+  int number;
+  std::string value;
+};
+
+struct MailConfig {
+  std::vector<MailAccount> accounts;  // never empty after LoadMailConfig
+  std::vector<MailSetting> settings;
+};
+
+// Parses the text of a configuration file into config (which it clears first). Returns
+// the number of lines skipped as malformed; their 1-based numbers go to badLines if given.
+int ParseMailConfig(std::string_view text, MailConfig *config, std::vector<int> *badLines = nullptr);
+
+// Reads the file in folder, first writing the default file (one demo account) when there
+// is none. A file with no usable account gets the default account in memory. Returns noErr,
+// or the File Manager style error of creating or reading the file (config then holds the
+// default account).
+OSErr LoadMailConfig(const std::string &folder, MailConfig *config);
+
+// The account of that name (exact, case-sensitive match), or null. The pointer is into
+// config and must not outlive it.
+const MailAccount *FindMailAccount(const MailConfig &config, std::string_view name);
+
+// The value of a setting, or empty when the file gives none.
+std::string MailConfigSetting(const MailConfig &config, int number);

@@ -1,0 +1,196 @@
+#include "apps/mailstore/MailStore.h"
+
+#include <MacErrors.h>
+#include <gmime/gmime.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "apps/mailstore/MailText.h"
+#include "apps/mailstore/MimeWriter.h"
+
+struct MailStore {
+  std::string root;
+  std::string host;  // this machine's name, made safe for a Maildir file name
+  int rootFd = -1;   // for syncfs
+  pid_t pid = 0;
+  uint64_t counter = 0;
+  int pending = 0;
+};
+
+namespace {
+
+OSErr ErrnoStatus(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return dskFulErr;
+    case ENOENT:
+      return dirNFErr;
+    case EACCES:
+    case EPERM:
+      return permErr;
+    default:
+      return ioErr;
+  }
+}
+
+OSErr MakeFolder(const std::string &path) {
+  if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return noErr;
+  return ErrnoStatus(errno);
+}
+
+std::string SafeHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  std::string host(name);
+  for (char &c : host)
+    if (c == '/' || c == ':' || c == '.') c = '_';
+  return host;
+}
+
+// The domain of the sender's address when it is a plain host name, for the Message-ID.
+std::string MessageIdDomain(const MailAddress &from) {
+  size_t at = from.address.rfind('@');
+  std::string domain = at == std::string::npos ? "" : from.address.substr(at + 1);
+  bool plain = !domain.empty() && domain.size() < 250;
+  for (char c : domain) plain = plain && (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-');
+  return plain ? domain : "quillcast.example";
+}
+
+// Unique per store: seconds, microseconds, process and a counter (the Maildir convention).
+std::string UniqueName(MailStore *store, std::string *messageId, const MailAddress &from) {
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  char name[128];
+  std::snprintf(name, sizeof name, "%lld.M%06ldP%dQ%llu", static_cast<long long>(now.tv_sec),
+                static_cast<long>(now.tv_usec), static_cast<int>(store->pid),
+                static_cast<unsigned long long>(++store->counter));
+  *messageId = std::string(name) + ".quillcast@" + MessageIdDomain(from);
+  return std::string(name) + "." + store->host;
+}
+
+OSErr WriteWholeFile(const std::string &path, const std::string &bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return ErrnoStatus(errno);
+  OSErr status = noErr;
+  for (size_t done = 0; status == noErr && done < bytes.size();) {
+    ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0)
+      status = ErrnoStatus(wrote < 0 ? errno : EIO);
+    else
+      done += static_cast<size_t>(wrote);
+  }
+  if (close(fd) != 0 && status == noErr) status = ErrnoStatus(errno);
+  if (status != noErr) unlink(path.c_str());
+  return status;
+}
+
+// Writes to temporary and renames it to final; nothing stays behind on failure.
+OSErr WriteAndRename(const std::string &temporary, const std::string &final, const std::string &bytes) {
+  OSErr status = WriteWholeFile(temporary, bytes);
+  if (status == noErr && rename(temporary.c_str(), final.c_str()) != 0) {
+    status = ErrnoStatus(errno);
+    unlink(temporary.c_str());
+  }
+  return status;
+}
+
+std::string EnvelopeText(const std::vector<MailAddress> &bcc) {
+  InternetAddressList *list = internet_address_list_new();
+  for (const MailAddress &mailbox : bcc) {
+    std::string name = HeaderValue(mailbox.name);
+    std::string bare = HeaderValue(mailbox.address);
+    if (bare.empty()) continue;
+    InternetAddress *address = internet_address_mailbox_new(name.c_str(), bare.c_str());
+    internet_address_list_add(list, address);
+    g_object_unref(address);
+  }
+  char *encoded = internet_address_list_to_string(list, nullptr, TRUE);
+  std::string text = std::string("Bcc: ") + (encoded ? encoded : "") + "\n";
+  g_free(encoded);
+  g_object_unref(list);
+  return text;
+}
+
+OSErr ReadAttachments(const MailMessage &message, std::vector<MimeAttachment> *attachments) {
+  attachments->resize(message.attachments.size());
+  for (size_t i = 0; i < message.attachments.size(); i++) {
+    OSErr status = ReadMailAttachment(message.attachments[i], &(*attachments)[i]);
+    if (status != noErr) return status;
+  }
+  return noErr;
+}
+
+}  // namespace
+
+MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
+  InitMimeWriter();
+  auto store = std::make_unique<MailStore>();
+  store->root = dataFolder;
+  store->host = SafeHostName();
+  store->pid = getpid();
+  *status = noErr;
+  for (const char *folder : {"/outbox", "/outbox/tmp", "/outbox/new", "/outbox/cur", "/drafts", "/drafts/tmp",
+                             "/drafts/new", "/drafts/cur", "/envelopes"})
+    if (*status == noErr) *status = MakeFolder(dataFolder + folder);
+  if (*status != noErr) return nullptr;
+  store->rootFd = open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (store->rootFd < 0) {
+    *status = ErrnoStatus(errno);
+    return nullptr;
+  }
+  return store.release();
+}
+
+void MailStoreClose(MailStore *store) {
+  if (!store) return;
+  MailStoreSync(store);
+  close(store->rootFd);
+  delete store;
+}
+
+OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
+                     std::string *fileName) {
+  std::vector<MimeAttachment> attachments;
+  OSErr status = ReadAttachments(message, &attachments);
+  std::string messageId;
+  std::string name = UniqueName(store, &messageId, from);
+  std::string bytes;
+  if (status == noErr) status = BuildMimeMessage(message, from, attachments, messageId, &bytes);
+  std::string envelope = store->root + "/envelopes/" + name;
+  bool hasEnvelope = false;
+  for (const MailAddress &mailbox : message.bcc)
+    hasEnvelope = hasEnvelope || !HeaderValue(mailbox.address).empty();
+  if (status == noErr && hasEnvelope)
+    status = WriteAndRename(envelope + ".tmp", envelope, EnvelopeText(message.bcc));
+  std::string maildir = MailStoreFolderPath(store, folder);
+  if (status == noErr) status = WriteAndRename(maildir + "/tmp/" + name, maildir + "/new/" + name, bytes);
+  if (status != noErr && hasEnvelope) unlink(envelope.c_str());
+  if (status != noErr) return status;
+  if (fileName) *fileName = name;
+  if (++store->pending >= kMailStoreSyncBatch) return MailStoreSync(store);
+  return noErr;
+}
+
+OSErr MailStoreSync(MailStore *store) {
+  if (store->pending == 0) return noErr;
+  if (syncfs(store->rootFd) != 0) return ErrnoStatus(errno);
+  store->pending = 0;
+  return noErr;
+}
+
+int MailStorePending(const MailStore *store) {
+  return store->pending;
+}
+
+std::string MailStoreFolderPath(const MailStore *store, MailFolder folder) {
+  return store->root + (folder == MailFolder::outbox ? "/outbox" : "/drafts");
+}

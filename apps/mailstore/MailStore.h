@@ -1,0 +1,49 @@
+// The mail a stand-in email client keeps on disk, in its data folder:
+//
+//   outbox/{tmp,new,cur}   queued messages, a Maildir: one RFC 5322 file per message
+//   drafts/{tmp,new,cur}   messages that were not queued, in the same form
+//   envelopes/<name>       for a message with Bcc recipients, its envelope: a header block
+//                          with one "Bcc:" field listing them; <name> is the message's
+//                          file name (up to any ":2,..." info a reader may add)
+//
+// A message is written under tmp/ and renamed into new/, its envelope written first, so a
+// file in new/ is always whole and its envelope already there. Durability is batched: no
+// file is flushed on its own; MailStoreSync flushes everything written so far with one
+// syncfs, and happens by itself every kMailStoreSyncBatch messages and in MailStoreClose.
+// A client calls it when idle. A power failure can thus lose at most the messages written
+// since the last sync, never damage earlier ones.
+#pragma once
+
+#include <string>
+
+#include <MacTypes.h>
+
+#include "apps/mailstore/MailMessage.h"
+
+inline constexpr int kMailStoreSyncBatch = 2048;
+
+enum class MailFolder { outbox, drafts };
+
+struct MailStore;
+
+// Opens (creating as needed, mode 0700) the folders under dataFolder, which must exist.
+// Null on failure, with the error in *status. The caller disposes with MailStoreClose.
+MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status);
+
+// Syncs what is pending and releases the store. Accepts null.
+void MailStoreClose(MailStore *store);
+
+// Writes message into folder, sent from `from`; its file name goes to fileName if given.
+// The attachments are read first: a missing one gives fnfErr (notAFileErr for a folder)
+// and nothing is written. Otherwise noErr, or ioErr / dskFulErr when the disk fails.
+OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
+                     std::string *fileName = nullptr);
+
+// Flushes every message written so far to the disk; does nothing when none is pending.
+OSErr MailStoreSync(MailStore *store);
+
+// Number of messages written since the last sync.
+int MailStorePending(const MailStore *store);
+
+// The absolute path of a folder's Maildir ("<dataFolder>/outbox").
+std::string MailStoreFolderPath(const MailStore *store, MailFolder folder);

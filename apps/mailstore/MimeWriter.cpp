@@ -1,0 +1,185 @@
+#include "apps/mailstore/MimeWriter.h"
+
+#include <MacErrors.h>
+#include <gmime/gmime.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+#include "apps/mailstore/MailText.h"
+
+namespace {
+
+struct GObjectRelease {
+  void operator()(void *object) const { g_object_unref(object); }
+};
+template <typename T>
+using GRef = std::unique_ptr<T, GObjectRelease>;
+
+struct ExtensionType {
+  const char *extension;
+  const char *type;
+};
+
+constexpr ExtensionType kTypes[] = {
+    {"txt", "text/plain"},
+    {"text", "text/plain"},
+    {"csv", "text/csv"},
+    {"htm", "text/html"},
+    {"html", "text/html"},
+    {"rtf", "application/rtf"},
+    {"pdf", "application/pdf"},
+    {"zip", "application/zip"},
+    {"sit", "application/x-stuffit"},
+    {"hqx", "application/mac-binhex40"},
+    {"doc", "application/msword"},
+    {"xls", "application/vnd.ms-excel"},
+    {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+    {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+    {"png", "image/png"},
+    {"jpg", "image/jpeg"},
+    {"jpeg", "image/jpeg"},
+    {"gif", "image/gif"},
+    {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},
+    {"mp3", "audio/mpeg"},
+    {"mov", "video/quicktime"},
+    {"vcf", "text/vcard"},
+    {"ics", "text/calendar"},
+    {"xml", "application/xml"},
+    {"json", "application/json"},
+};
+
+void AddMailboxes(GMimeMessage *message, GMimeAddressType type, const std::vector<MailAddress> &mailboxes) {
+  InternetAddressList *list = g_mime_message_get_addresses(message, type);  // owned by message
+  for (const MailAddress &mailbox : mailboxes) {
+    std::string address = ValidUTF8(HeaderValue(mailbox.address));
+    if (address.empty()) continue;
+    std::string name = ValidUTF8(HeaderValue(mailbox.name));
+    GRef<InternetAddress> entry(internet_address_mailbox_new(name.c_str(), address.c_str()));
+    internet_address_set_charset(entry.get(), "utf-8");
+    internet_address_list_add(list, entry.get());
+  }
+}
+
+// The body's bytes go in unchanged as UTF-8 (GMime's own set_text would pick a narrower
+// charset and convert); the transfer encoding is the lightest that keeps the file 7-bit.
+GMimeObject *NewBodyPart(const std::string &body) {
+  std::string text = ValidUTF8(UnixLineEnds(body));
+  GMimeTextPart *part = g_mime_text_part_new_with_subtype("plain");
+  bool ascii =
+      std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  g_mime_text_part_set_charset(part, ascii ? "us-ascii" : "utf-8");
+  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
+  GRef<GMimeDataWrapper> content(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  GMimePart *mime = GMIME_PART(part);
+  g_mime_part_set_content(mime, content.get());
+  g_mime_part_set_content_encoding(
+      mime, g_mime_part_get_best_content_encoding(mime, GMIME_ENCODING_CONSTRAINT_7BIT));
+  return GMIME_OBJECT(part);
+}
+
+GMimeObject *NewAttachmentPart(const MimeAttachment &attachment) {
+  std::string type = attachment.contentType;
+  size_t slash = type.find('/');
+  std::string subtype = slash == std::string::npos ? "octet-stream" : type.substr(slash + 1);
+  type = slash == std::string::npos ? "application" : type.substr(0, slash);
+  GMimePart *part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
+  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(attachment.data.data(), attachment.data.size()));
+  GRef<GMimeDataWrapper> content(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part, content.get());
+  g_mime_part_set_filename(part, HeaderValue(attachment.fileName).c_str());
+  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  return GMIME_OBJECT(part);
+}
+
+GMimeObject *NewContent(const MailMessage &message, const std::vector<MimeAttachment> &attachments) {
+  GMimeObject *body = NewBodyPart(message.body);
+  if (attachments.empty()) return body;
+  GMimeMultipart *mixed = g_mime_multipart_new_with_subtype("mixed");
+  g_mime_multipart_add(mixed, body);
+  g_object_unref(body);
+  for (const MimeAttachment &attachment : attachments) {
+    GRef<GMimeObject> part(NewAttachmentPart(attachment));
+    g_mime_multipart_add(mixed, part.get());
+  }
+  return GMIME_OBJECT(mixed);
+}
+
+}  // namespace
+
+void InitMimeWriter() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+std::string GuessContentType(std::string_view fileName) {
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return "application/octet-stream";
+  std::string extension(fileName.substr(dot + 1));
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const ExtensionType &entry : kTypes)
+    if (extension == entry.extension) return entry.type;
+  return "application/octet-stream";
+}
+
+OSErr ReadMailAttachment(const std::string &path, MimeAttachment *attachment) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? fnfErr : ioErr;
+  struct stat info;
+  OSErr status = noErr;
+  if (fstat(fd, &info) != 0)
+    status = ioErr;
+  else if (!S_ISREG(info.st_mode))
+    status = notAFileErr;
+  std::string data;
+  if (status == noErr) data.resize(static_cast<size_t>(info.st_size));
+  size_t done = 0;
+  while (status == noErr && done < data.size()) {
+    ssize_t got = read(fd, data.data() + done, data.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0)
+      status = ioErr;
+    else
+      done += static_cast<size_t>(got);
+  }
+  close(fd);
+  if (status != noErr) return status;
+  size_t slash = path.find_last_of('/');
+  attachment->fileName = ValidUTF8(slash == std::string::npos ? path : path.substr(slash + 1));
+  attachment->contentType = GuessContentType(attachment->fileName);
+  attachment->data = std::move(data);
+  return noErr;
+}
+
+OSErr BuildMimeMessage(const MailMessage &message, const MailAddress &from,
+                       const std::vector<MimeAttachment> &attachments, const std::string &messageId,
+                       std::string *out) {
+  GRef<GMimeMessage> mime(g_mime_message_new(FALSE));
+  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_FROM, {from});
+  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_TO, message.to);
+  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_CC, message.cc);
+  g_mime_message_set_subject(mime.get(), ValidUTF8(HeaderValue(message.subject)).c_str(), "utf-8");
+  GDateTime *now = g_date_time_new_now_local();
+  g_mime_message_set_date(mime.get(), now);
+  g_date_time_unref(now);
+  g_mime_message_set_message_id(mime.get(), messageId.c_str());
+  GRef<GMimeObject> content(NewContent(message, attachments));
+  g_mime_message_set_mime_part(mime.get(), content.get());
+
+  GByteArray *bytes = g_byte_array_new();
+  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes));  // owns bytes
+  ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(mime.get()), nullptr, stream.get());
+  if (written < 0) return paramErr;
+  out->assign(reinterpret_cast<const char *>(bytes->data), bytes->len);
+  return noErr;
+}

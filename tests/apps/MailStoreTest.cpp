@@ -1,0 +1,203 @@
+// The stand-in clients' mail store: text conversion, recipients, accounts file, and the
+// Maildir writer. The written messages are read back independently by mailstore_reader.py.
+#include <MacErrors.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "apps/mailstore/MailAddress.h"
+#include "apps/mailstore/MailConfig.h"
+#include "apps/mailstore/MailStore.h"
+#include "apps/mailstore/MailText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempFolder {
+  fs::path path;
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "mailstore-test-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempFolder() { fs::remove_all(path); }
+};
+
+std::string ReadFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<fs::path> FilesIn(const fs::path &folder) {
+  std::vector<fs::path> files;
+  for (const auto &entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+  return files;
+}
+
+}  // namespace
+
+TEST(MailText, ConvertsAndCleansText) {
+  EXPECT_EQ(MacRomanToUTF8("caf\x8e \xa5 \xdb \xd2x\xd3"),
+            "caf\xc3\xa9 \xe2\x80\xa2 \xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d");
+  EXPECT_EQ(MacRomanToUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
+  struct {
+    std::string in, out;
+  } utf8[] = {
+      {"plain", "plain"},
+      {"\xc3\xa9", "\xc3\xa9"},
+      {"\xc3", "\xef\xbf\xbd"},                                  // cut short
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                  // overlong
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // surrogate
+      {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xf0\x9f\x93\xa7", "\xf0\x9f\x93\xa7"},
+  };
+  for (const auto &row : utf8) EXPECT_EQ(ValidUTF8(row.in), row.out) << row.in;
+  EXPECT_EQ(UnixLineEnds("a\rb\r\nc\nd\r"), "a\nb\nc\nd\n");
+  EXPECT_EQ(HeaderValue(" Hi\r\nBcc: x@y\t "), "Hi  Bcc: x@y");
+}
+
+TEST(MailAddress, ParsesRoundAngledAndBareForms) {
+  struct {
+    const char *item, *name, *address;
+  } rows[] = {
+      {"user1 (Ann Lee)", "Ann Lee", "user1"},
+      {"  user2  ", "", "user2"},
+      {"Ann Lee <user1>", "Ann Lee", "user1"},
+      {"\"Lee, Ann\" <user1>", "Lee, Ann", "user1"},
+      {"<user1> Ann", "Ann", "user1"},
+      {"user1 (Ann (A.)", "Ann (A.", "user1"},
+      {" (Ann)", "Ann", ""},
+      {"Ann <user1", "", "Ann <user1"},
+      {"", "", ""},
+  };
+  for (const auto &row : rows) {
+    MailAddress mailbox = ParseMailbox(row.item);
+    EXPECT_EQ(mailbox.name, row.name) << row.item;
+    EXPECT_EQ(mailbox.address, row.address) << row.item;
+  }
+  auto list = ParseAddressList("user1 (Lee, Ann),user2, ,\"Smith, Jo\" <user3>,<a,b>");
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].name, "Lee, Ann");
+  EXPECT_EQ(list[1].address, "user2");
+  EXPECT_EQ(list[2].name, "Smith, Jo");
+  EXPECT_EQ(list[3].address, "a,b");
+  std::string anyBytes;
+  for (int i = 0; i < 256; i++) anyBytes += static_cast<char>(i);
+  ParseAddressList(anyBytes + "(((<<\"" + anyBytes);  // must not fail or read astray
+}
+
+TEST(MailConfig, ParsesAccountsAndSettingsAndSkipsBadLines) {
+  MailConfig config;
+  std::vector<int> bad;
+  int skipped = ParseMailConfig(
+      "# comment\n\naccount Work = Ann Lee <ann@work.example>\r\n"
+      "account  Home=ann@home.example\nsetting 169 = y\n"
+      "account = x@y\naccount NoAddress = (Ann)\nsetting x = 1\nsetting 5 =\nbogus line\naccountX = a@b\n",
+      &config, &bad);
+  EXPECT_EQ(skipped, 6);
+  EXPECT_EQ(bad, (std::vector<int>{6, 7, 8, 9, 10, 11}));
+  ASSERT_EQ(config.accounts.size(), 2u);
+  EXPECT_EQ(config.accounts[0].name, "Work");
+  EXPECT_EQ(config.accounts[0].from.name, "Ann Lee");
+  EXPECT_EQ(config.accounts[1].from.address, "ann@home.example");
+  EXPECT_EQ(MailConfigSetting(config, 169), "y");
+  EXPECT_EQ(MailConfigSetting(config, 170), "");
+  EXPECT_EQ(FindMailAccount(config, "Home"), &config.accounts[1]);
+  EXPECT_EQ(FindMailAccount(config, "home"), nullptr);
+}
+
+TEST(MailConfig, WritesTheDefaultFileWhenMissingAndKeepsAnExistingOne) {
+  TempFolder folder;
+  MailConfig config;
+  ASSERT_EQ(LoadMailConfig(folder.path, &config), noErr);
+  ASSERT_EQ(config.accounts.size(), 1u);
+  EXPECT_EQ(config.accounts[0].name, kDefaultAccountName);
+  EXPECT_EQ(config.accounts[0].from.address, "demo@quillcast.example");
+  EXPECT_TRUE(fs::exists(folder.path / kMailConfigFileName));
+
+  std::ofstream(folder.path / kMailConfigFileName) << "nothing usable\n";
+  ASSERT_EQ(LoadMailConfig(folder.path, &config), noErr);
+  EXPECT_EQ(config.accounts[0].name, kDefaultAccountName);  // in memory only
+  EXPECT_EQ(ReadFile(folder.path / kMailConfigFileName), "nothing usable\n");
+  EXPECT_EQ(LoadMailConfig((folder.path / "missing").string(), &config), dirNFErr);
+  EXPECT_EQ(config.accounts.size(), 1u);
+}
+
+class MailStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OSErr status = paramErr;
+    store = MailStoreOpen(folder.path, &status);
+    ASSERT_EQ(status, noErr);
+    ASSERT_NE(store, nullptr);
+  }
+  void TearDown() override { MailStoreClose(store); }
+  TempFolder folder;
+  MailStore *store = nullptr;
+  MailAddress from{"Quillcast Demo", "demo@quillcast.example"};
+};
+
+TEST_F(MailStoreTest, WritesWholeMessagesIntoNewWithUniqueNames) {
+  MailMessage message;
+  message.to = {{"Ann Lee", "ann@example.com"}};
+  message.subject = "Hello";
+  message.body = "line one\rline two";
+  std::string first, second;
+  ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox, &first), noErr);
+  ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox, &second), noErr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(FilesIn(folder.path / "outbox/new").size(), 2u);
+  EXPECT_TRUE(FilesIn(folder.path / "outbox/tmp").empty());
+  EXPECT_TRUE(FilesIn(folder.path / "envelopes").empty());  // no Bcc, no envelope
+  std::string text = ReadFile(folder.path / "outbox/new" / first);
+  for (const char *field :
+       {"From: ", "To: ", "Subject: Hello", "Date: ", "Message-Id: <", "MIME-Version: 1.0"})
+    EXPECT_NE(text.find(field), std::string::npos) << field;
+  EXPECT_NE(text.find("line one\nline two"), std::string::npos);
+  EXPECT_EQ(MailStorePending(store), 2);
+  EXPECT_EQ(MailStoreSync(store), noErr);
+  EXPECT_EQ(MailStorePending(store), 0);
+}
+
+TEST_F(MailStoreTest, KeepsBccOutOfTheMessageAndInItsEnvelope) {
+  MailMessage message;
+  message.to = {{"", "ann@example.com"}};
+  message.bcc = {{"Carl\r\nX-Evil: 1", "carl@example.com"}};
+  std::string name;
+  ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::drafts, &name), noErr);
+  std::string text = ReadFile(folder.path / "drafts/new" / name);
+  EXPECT_EQ(text.find("carl@"), std::string::npos);
+  EXPECT_EQ(text.find("Bcc"), std::string::npos);
+  std::string envelope = ReadFile(folder.path / "envelopes" / name);
+  EXPECT_NE(envelope.find("carl@example.com"), std::string::npos);
+  EXPECT_EQ(envelope.find("\nX-Evil"), std::string::npos);
+}
+
+TEST_F(MailStoreTest, RefusesMissingOrSpecialAttachmentsAndWritesNothing) {
+  fs::path good = folder.path / "notes.txt";
+  std::ofstream(good) << "notes";
+  struct {
+    fs::path path;
+    OSErr status;
+  } rows[] = {{folder.path / "missing.pdf", fnfErr},
+              {folder.path / "notes.txt/below", fnfErr},
+              {folder.path, notAFileErr},
+              {"", fnfErr}};
+  for (const auto &row : rows) {
+    MailMessage message;
+    message.bcc = {{"", "carl@example.com"}};
+    message.attachments = {good.string(), row.path.string()};
+    EXPECT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox), row.status) << row.path;
+  }
+  EXPECT_TRUE(FilesIn(folder.path / "outbox/new").empty());
+  EXPECT_TRUE(FilesIn(folder.path / "envelopes").empty());
+  EXPECT_EQ(MailStorePending(store), 0);
+}
+
+TEST(MailStore, ReportsAFolderThatCannotBeMade) {
+  OSErr status = noErr;
+  EXPECT_EQ(MailStoreOpen("/nonexistent/quillcast", &status), nullptr);
+  EXPECT_EQ(status, dirNFErr);
+}
