@@ -34,7 +34,7 @@ enum : SInt16 {
   kTextRegionDontCare = -128,
 };
 
-// The encoding of a script: Mac OS Roman for smRoman, smSystemScript (-1) and
+// The encoding of a script: Mac OS Roman for smRoman, smSystemScript (-1, Files.h) and
 // kTextScriptDontCare; paramErr for any other script. fontName may be null.
 OSStatus UpgradeScriptInfoToTextEncoding(ScriptCode iTextScriptID, LangCode iTextLanguageID,
                                          RegionCode iRegionID, ConstStr255Param iTextFontname,

@@ -4,6 +4,7 @@
 #include <Events.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -36,7 +37,7 @@ double CarbonTimeScale() {
 
 long CarbonTicksToMilliseconds(long ticks) {
   if (ticks <= 0) return 0;
-  return long(double(ticks) * 1000.0 / 60.0 * CarbonTimeScale() + 0.5);
+  return std::lround(double(ticks) * 1000.0 / 60.0 * CarbonTimeScale());
 }
 
 UInt32 TickCount() {

@@ -55,7 +55,6 @@ OSErr StatusForErrno(int error) {
       return wPrErr;
     case ENOSPC:
     case EDQUOT:
-      return dskFulErr;
     case EFBIG:
       return dskFulErr;
     case EMFILE:
@@ -66,7 +65,6 @@ OSErr StatusForErrno(int error) {
     case EISDIR:
       return notAFileErr;
     case ENOTEMPTY:
-      return fBsyErr;
     case ETXTBSY:
     case EBUSY:
       return fBsyErr;
