@@ -1,0 +1,156 @@
+#include "AETestSupport.h"
+
+#include <vector>
+
+namespace {
+
+class AECoercion : public AELeakCheck {};
+
+AEDesc Make(DescType type, const void *data, Size size) {
+  AEDesc desc;
+  EXPECT_EQ(AECreateDesc(type, data, size, &desc), noErr);
+  return desc;
+}
+
+AEDesc MakeLong(int32_t v) {
+  return Make(typeSInt32, &v, 4);
+}
+AEDesc MakeShort(int16_t v) {
+  return Make(typeSInt16, &v, 2);
+}
+AEDesc MakeCode(DescType type, const char (&code)[5]) {
+  uint32_t v = FourCC(code);
+  return Make(type, &v, 4);
+}
+AEDesc MakeText(DescType type, const char *text) {
+  return Make(type, text, Size(std::strlen(text)));
+}
+AEDesc MakeBool(uint8_t v) {
+  return Make(typeBoolean, &v, 1);
+}
+
+TEST_F(AECoercion, PlainData) {
+  const struct {
+    AEDesc from;
+    DescType to;
+    const char *printed;  // null: the coercion fails with errAECoercionFail
+  } cases[] = {
+      {MakeLong(-42), typeChar, "\"-42\""},
+      {MakeShort(7), typeUTF8Text, "'utf8'(\"7\")"},
+      {MakeCode(typeEnumerated, "yes "), typeChar, "\"yes \""},
+      {MakeCode(typeType, "bcke"), typeChar, "\"bcke\""},
+      {MakeBool(1), typeChar, "\"true\""},
+      {Make(typeFalse, nullptr, 0), typeChar, "\"false\""},
+      {MakeText(typeChar, " 123 "), typeSInt32, "123"},
+      {MakeText(typeUTF8Text, "-32768"), typeSInt16, "-32768"},
+      {MakeText(typeChar, "32768"), typeSInt16, nullptr},
+      {MakeText(typeChar, "12a"), typeSInt32, nullptr},
+      {MakeText(typeChar, ""), typeSInt32, nullptr},
+      {MakeText(typeChar, "1.5"), typeSInt32, nullptr},
+      {MakeText(typeChar, "prop"), typeType, "type('prop')"},
+      {MakeText(typeChar, "toolong"), typeEnumerated, nullptr},
+      {MakeLong(70000), typeSInt16, nullptr},
+      {MakeLong(-1), typeUInt32, nullptr},
+      {MakeShort(1), typeBoolean, "true"},
+      {MakeShort(2), typeBoolean, nullptr},
+      {MakeBool(0), typeSInt32, "0"},
+      {MakeBool(1), typeEnumerated, "'true'"},
+      {MakeCode(typeEnumerated, "fals"), typeBoolean, "false"},
+      {MakeCode(typeEnumerated, "yes "), typeBoolean, nullptr},
+      {Make(typeTrue, nullptr, 0), typeSInt16, "1"},
+      {MakeCode(typeType, "prop"), typeEnumerated, "'prop'"},
+      {MakeLong(5), typeLongDateTime, nullptr},
+      {MakeText(typeChar, "x"), typeWildCard, "\"x\""},
+  };
+  for (const auto &c : cases) {
+    AEDesc result;
+    OSErr err = AECoerceDesc(&c.from, c.to, &result);
+    if (c.printed == nullptr) {
+      EXPECT_EQ(err, errAECoercionFail) << PrintDesc(c.from);
+      EXPECT_EQ(result.descriptorType, typeNull);
+    } else {
+      EXPECT_EQ(err, noErr) << PrintDesc(c.from);
+      EXPECT_EQ(PrintDesc(result), c.printed) << PrintDesc(c.from);
+    }
+    AEDisposeDesc(&result);
+    AEDesc from = c.from;
+    AEDisposeDesc(&from);
+  }
+}
+
+TEST_F(AECoercion, MacRomanAndUTF8) {
+  const struct {
+    const char *roman;
+    const char *utf8;
+  } cases[] = {
+      {"plain", "plain"},
+      {"M\x9Fller \xDB 5", "M\xC3\xBCller \xE2\x82\xAC 5"},  // u-umlaut, euro sign
+      {"\xD2q\xD3 \xC9 \xF0 \xFF", "\xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\xA6 \xEF\xA3\xBF \xCB\x87"},
+  };
+  for (const auto &c : cases) {
+    AEDesc roman = MakeText(typeChar, c.roman), utf8 = MakeText(typeUTF8Text, c.utf8), out;
+    char buffer[64] = {};
+    ASSERT_EQ(AECoerceDesc(&roman, typeUTF8Text, &out), noErr);
+    AEGetDescData(&out, buffer, sizeof buffer - 1);
+    EXPECT_STREQ(buffer, c.utf8);
+    AEDisposeDesc(&out);
+    std::memset(buffer, 0, sizeof buffer);
+    ASSERT_EQ(AECoerceDesc(&utf8, typeChar, &out), noErr);
+    AEGetDescData(&out, buffer, sizeof buffer - 1);
+    EXPECT_STREQ(buffer, c.roman);
+    AEDisposeDesc(&out);
+    // Through UTF-16 and back.
+    AEDesc utxt;
+    ASSERT_EQ(AECoerceDesc(&utf8, typeUnicodeText, &utxt), noErr);
+    ASSERT_EQ(AECoerceDesc(&utxt, typeChar, &out), noErr);
+    std::memset(buffer, 0, sizeof buffer);
+    AEGetDescData(&out, buffer, sizeof buffer - 1);
+    EXPECT_STREQ(buffer, c.roman);
+    for (AEDesc *d : {&roman, &utf8, &out, &utxt}) AEDisposeDesc(d);
+  }
+  // Characters that Mac OS Roman lacks, and malformed UTF-8, become '?'.
+  AEDesc utf8 = MakeText(typeUTF8Text, "\xE4\xB8\xAD x \xC3"), out;
+  ASSERT_EQ(AECoerceDesc(&utf8, typeChar, &out), noErr);
+  EXPECT_EQ(PrintDesc(out), "\"? x ?\"");
+  AEDisposeDesc(&out);
+  AEDisposeDesc(&utf8);
+}
+
+TEST_F(AECoercion, RecordsListsAndTheGetCalls) {
+  AERecord record;
+  AECreateList(nullptr, 0, true, &record);
+  PutText(&record, FourCC("form"), "name");
+  AEDesc spec, back, wrapped, unwrapped, text;
+  ASSERT_EQ(AECoerceDesc(&record, typeObjectSpecifier, &spec), noErr);
+  EXPECT_EQ(PrintDesc(spec), "'obj '{ 'form':\"name\" }");
+  EXPECT_TRUE(AECheckIsRecord(&spec));
+  ASSERT_EQ(AECoerceDesc(&spec, typeAERecord, &back), noErr);
+  EXPECT_EQ(PrintDesc(back), PrintDesc(record));
+  EXPECT_EQ(AECoerceDesc(&spec, typeChar, &text), errAECoercionFail);
+
+  ASSERT_EQ(AECoerceDesc(&spec, typeAEList, &wrapped), noErr);
+  EXPECT_EQ(PrintDesc(wrapped), "[ 'obj '{ 'form':\"name\" } ]");
+  ASSERT_EQ(AECoerceDesc(&wrapped, typeInsertionLoc, &unwrapped), noErr);
+  EXPECT_EQ(PrintDesc(unwrapped), "'insl'{ 'form':\"name\" }");
+
+  // A parameter asked for as a list, and list items asked for as text.
+  AppleEvent reply;
+  AECreateAppleEvent(kCoreEventClass, kAEAnswer, nullptr, 1, 0, &reply);
+  int32_t number = 12345;
+  AEPutParamPtr(&reply, keyDirectObject, typeSInt32, &number, 4);
+  AEDescList list;
+  ASSERT_EQ(AEGetParamDesc(&reply, keyDirectObject, typeAEList, &list), noErr);
+  char buffer[3] = {};
+  Size size = 0;
+  DescType type = 0;
+  ASSERT_EQ(AEGetNthPtr(&list, 1, typeChar, nullptr, &type, buffer, 2, &size), noErr);
+  EXPECT_EQ(type, typeChar);
+  EXPECT_EQ(size, 5);
+  EXPECT_STREQ(buffer, "12");
+  EXPECT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeType, &type, buffer, 2, &size), errAECoercionFail);
+  AEPutPtr(&list, 0, typeChar, "b", 1);
+  EXPECT_EQ(AECoerceDesc(&list, typeChar, &text), errAECoercionFail);
+  for (AEDesc *d : {&record, &spec, &back, &wrapped, &unwrapped, &reply, &list}) AEDisposeDesc(d);
+}
+
+}  // namespace
