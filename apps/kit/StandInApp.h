@@ -1,0 +1,143 @@
+// The stand-in application kit: what a stand-in application (an email client, the database
+// application, the echo application of the tests) needs to run as a separate process that
+// the plug-in finds, launches and drives with Apple Events.
+//
+// A StandInApp
+//   - registers in the process table with its creator code and name, so that GetNextProcess
+//     and GetProcessInformation see it and AESend can reach it;
+//   - receives events on its Unix socket (only from processes of the same user), and hands
+//     each to the handler installed for its event class and ID;
+//   - sends the reply: an 'aevt'/'ansr' event holding what the handler put in it, plus
+//     'errn' when the handler returned an error (errAEEventNotHandled when none was found);
+//   - journals every event it receives, in AEPrint form, one per line, to journal.log in its
+//     data folder $QUILLCAST_HOME/Data/<Name>/ (a line feed inside a text is written as \n).
+//     Lines the kit adds of its own start with '#': "# visible 0", "# front 1" when the
+//     Process Manager hides, shows or fronts the application, and "# malformed event" and
+//     "# refused uid N" for what it turned away;
+//   - tracks whether it is visible and in front;
+//   - unregisters when it quits: on 'aevt'/'quit' (handled by default), on SIGTERM or SIGINT,
+//     and when the StandInApp is destroyed.
+//
+// Events are handled one at a time on the thread that calls Run, in the order they arrive on
+// each connection. A handler that takes long should now and then look at QuitRequested().
+//
+// Example, a whole stand-in:
+//
+//   #include "apps/kit/StandInApp.h"
+//
+//   int main(int argc, char **argv) {
+//     return standin::StandInMain(argc, argv, FourCC("Echo"), "Echo", [](standin::StandInApp &app) {
+//       app.InstallEventHandler(FourCC("ECHO"), FourCC("echo"), [](const AppleEvent &event, AppleEvent
+//       &reply) {
+//         AEDesc value;
+//         OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, &value);
+//         if (err == noErr) err = AEPutParamDesc(&reply, keyDirectObject, &value);
+//         AEDisposeDesc(&value);
+//         return err;  // nonzero: the kit puts it into the reply as 'errn'
+//       });
+//     });
+//   }
+//
+// Run as `stand-in --install VOLUME` the same executable installs itself on that volume
+// (see InstallApplication) and exits; run with no arguments it serves until it is told to
+// quit. LaunchApplication starts it the second way.
+#pragma once
+
+#include <AppleEvents.h>
+#include <Processes.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace standin {
+
+// Fills reply and returns noErr, or returns an error number for the reply's 'errn'. For an
+// event sent with kAENoReply, reply is the null descriptor and nothing put into it is kept.
+// The kit owns event and reply; a handler disposes only what it creates itself.
+using EventHandler = std::function<OSErr(const AppleEvent &event, AppleEvent &reply)>;
+
+class StandInApp {
+ public:
+  StandInApp(OSType creator, std::string name);
+  ~StandInApp();  // unregisters
+  StandInApp(const StandInApp &) = delete;
+  StandInApp &operator=(const StandInApp &) = delete;
+
+  // The handler for one event class and ID; typeWildCard ('****') in either place matches
+  // any, the most specific handler winning. Installing again replaces.
+  void InstallEventHandler(AEEventClass eventClass, AEEventID eventID, EventHandler handler);
+
+  // Creates the data folder, listens on the socket and writes the process-table entry.
+  // Run calls it when it has not been called.
+  OSErr Register();
+  // Serves events until a quit event, SIGTERM or SIGINT; then unregisters. Returns noErr, or
+  // the error that kept it from registering.
+  OSErr Run();
+  void Unregister();
+
+  // From a handler: stop once this event has been answered.
+  void RequestQuit() { quitRequested_ = true; }
+  // True once a quit was requested or a termination signal arrived.
+  bool QuitRequested() const;
+
+  OSType Creator() const { return creator_; }
+  const std::string &Name() const { return name_; }
+  const std::string &DataFolder() const { return dataFolder_; }  // valid from construction
+  std::string JournalPath() const { return dataFolder_ + "/journal.log"; }
+  ProcessSerialNumber PSN() const;
+  bool Visible() const { return visible_; }
+  bool Front() const { return front_; }
+
+  // Appends a line of the application's own to the journal.
+  void Journal(const std::string &line);
+
+ private:
+  struct Client;
+  struct Frame;
+
+  void AcceptClients();
+  bool ServeClient(Client &client);  // false: drop the client
+  bool HandleFrame(Client &client, const Frame &frame);
+  OSErr Dispatch(const AppleEvent &event, AppleEvent &reply);
+  bool SendReply(Client &client, uint32_t sequence, const AppleEvent &reply);
+
+  OSType creator_;
+  std::string name_;
+  std::string dataFolder_;
+  std::map<std::pair<AEEventClass, AEEventID>, EventHandler> handlers_;
+  std::vector<std::unique_ptr<Client>> clients_;  // in the order they connected
+  int listener_ = -1;
+  int journal_ = -1;
+  bool registered_ = false;
+  std::atomic<bool> quitRequested_{false};
+  bool visible_ = true;
+  bool front_ = false;
+};
+
+// Installs an application on a volume: the folder <volumeRoot>/<name>.app with
+// Contents/PkgInfo ("APPL" and the creator) and Contents/MacOS/<name>, a symbolic link to
+// executablePath, and the application's line in the volume's desktop database. Installing
+// again replaces the link and the line. name is at most 59 bytes and has no '/' (bdNamErr).
+OSErr InstallApplication(const std::string &volumeRoot, const std::string &name, OSType creator,
+                         const std::string &executablePath);
+
+// The whole main() of a stand-in. With the arguments "--install VOLUME" it installs the
+// running executable on VOLUME under name and creator, prints what it did, and returns 0
+// (1 on failure). Otherwise it makes the StandInApp, lets setup install its handlers, and
+// runs it; it returns 0 after a normal quit, 1 when the application could not register.
+int StandInMain(int argc, char **argv, OSType creator, const std::string &name,
+                const std::function<void(StandInApp &)> &setup);
+
+// Helpers for handlers. The getters coerce; all return the Apple Event Manager's status.
+OSErr GetTextParam(const AppleEvent &event, AEKeyword key, std::string *text);  // as 'TEXT'
+OSErr GetLongParam(const AppleEvent &event, AEKeyword key, SInt32 *value);      // as 'long'
+OSErr PutTextParam(AppleEvent &reply, AEKeyword key, const std::string &text);
+OSErr PutLongParam(AppleEvent &reply, AEKeyword key, SInt32 value);
+OSErr PutBooleanParam(AppleEvent &reply, AEKeyword key, bool value);
+
+}  // namespace standin

@@ -1,0 +1,92 @@
+// Installing a stand-in on a volume, and the main() that every stand-in shares.
+#include "apps/kit/StandInApp.h"
+
+#include "carbon/src/DesktopDatabase.h"
+
+#include <Endian.h>
+#include <MacErrors.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace standin {
+namespace {
+
+OSErr MakeFolders(const std::string &path) {
+  for (size_t at = 1; at <= path.size(); at++) {
+    if (at != path.size() && path[at] != '/') continue;
+    if (mkdir(path.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST)
+      return errno == ENOENT ? dirNFErr : ioErr;
+  }
+  return noErr;
+}
+
+OSErr WritePackageInfo(const std::string &contents, OSType creator) {
+  uint8_t info[8];
+  PutBigEndian32(info, FourCC("APPL"));
+  PutBigEndian32(info + 4, creator);
+  int fd = open((contents + "/PkgInfo").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return ioErr;
+  bool written = write(fd, info, sizeof info) == ssize_t(sizeof info);
+  return close(fd) == 0 && written ? OSErr(noErr) : OSErr(ioErr);
+}
+
+std::string RunningExecutable() {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return length > 0 ? std::string(buffer, size_t(length)) : std::string();
+}
+
+std::string CodeText(OSType code) {
+  char text[5];
+  PutBigEndian32(text, code);
+  text[4] = 0;
+  return text;
+}
+
+}  // namespace
+
+OSErr InstallApplication(const std::string &volumeRoot, const std::string &name, OSType creator,
+                         const std::string &executablePath) {
+  if (name.empty() || name.size() > 59 || name.find('/') != std::string::npos || name[0] == '.')
+    return bdNamErr;
+  struct stat info {};
+  if (stat(volumeRoot.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return nsvErr;
+  std::string contents = volumeRoot + "/" + name + ".app/Contents";
+  OSErr err = MakeFolders(contents + "/MacOS");
+  if (err == noErr) err = WritePackageInfo(contents, creator);
+  if (err != noErr) return err;
+  std::string link = contents + "/MacOS/" + name;
+  unlink(link.c_str());
+  if (symlink(executablePath.c_str(), link.c_str()) != 0) return ioErr;
+  return carbon::AddDesktopEntry(volumeRoot, creator, name + ".app");
+}
+
+int StandInMain(int argc, char **argv, OSType creator, const std::string &name,
+                const std::function<void(StandInApp &)> &setup) {
+  if (argc == 3 && std::strcmp(argv[1], "--install") == 0) {
+    OSErr err = InstallApplication(argv[2], name, creator, RunningExecutable());
+    if (err != noErr) {
+      std::fprintf(stderr, "%s: cannot install in %s (error %d)\n", name.c_str(), argv[2], err);
+      return 1;
+    }
+    std::printf("Installed %s ('%s') in %s/%s.app\n", name.c_str(), CodeText(creator).c_str(), argv[2],
+                name.c_str());
+    return 0;
+  }
+  if (argc != 1) {
+    std::fprintf(stderr, "usage: %s [--install VOLUME]\n", argv[0]);
+    return 2;
+  }
+  StandInApp app(creator, name);
+  setup(app);
+  OSErr err = app.Run();
+  if (err != noErr) std::fprintf(stderr, "%s: cannot register (error %d)\n", name.c_str(), err);
+  return err == noErr ? 0 : 1;
+}
+
+}  // namespace standin

@@ -1,0 +1,239 @@
+// AESend: delivers a flattened event over the target application's Unix socket and, for a
+// wait-reply send, waits for the flattened reply.
+//
+// One connection per target process stays open across calls (and is shared by the
+// Process Manager's notices), so that events to one process arrive in the order sent and a
+// send costs no connect. A connection is dropped when its process is gone, when a write
+// fails part way, or when the other side sends something that is not a frame; the next send
+// connects again.
+#include "AETrace.h"
+#include "AEWire.h"
+#include "ProcTime.h"
+#include "ProcessTable.h"
+
+#include <AppleEvents.h>
+#include <Endian.h>
+#include <MacErrors.h>
+#include <Processes.h>
+
+#include <unistd.h>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace carbon {
+namespace {
+
+constexpr long kDefaultTimeoutTicks = 3600;  // about a minute
+constexpr double kNoticeSeconds = 0.2;
+
+struct Connection {
+  pid_t pid = 0;
+  uint64_t started = 0;
+  int fd = -1;
+  uint32_t sequence = 0;
+  FrameReader reader;
+  std::mutex lock;  // held for a whole exchange
+
+  ~Connection() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+std::mutex connectionsLock;
+std::map<pid_t, std::shared_ptr<Connection>> connections;
+
+// A new connection to the entry's socket, checked to be the registered process of this
+// user: a socket left behind by a dead application, or one bound by anyone else, is refused.
+int ConnectToProcess(const ProcessEntry &entry) {
+  int fd = ConnectToSocket(entry.socketPath);
+  pid_t peer = 0;
+  uid_t uid = 0;
+  if (fd >= 0 && (!PeerCredentials(fd, &peer, &uid) || peer != entry.pid || uid != geteuid())) {
+    close(fd);
+    fd = -1;
+  }
+  return fd;
+}
+
+// The cached connection to the process, or a new one; null when it cannot be reached.
+std::shared_ptr<Connection> ConnectionTo(const ProcessEntry &entry, bool fresh) {
+  std::lock_guard<std::mutex> guard(connectionsLock);
+  auto found = connections.find(entry.pid);
+  if (found != connections.end() && found->second->started == entry.started && !fresh) return found->second;
+  if (found != connections.end()) connections.erase(found);
+  int fd = ConnectToProcess(entry);
+  if (fd < 0) return nullptr;
+  auto connection = std::make_shared<Connection>();
+  connection->pid = entry.pid;
+  connection->started = entry.started;
+  connection->fd = fd;
+  connections[entry.pid] = connection;
+  return connection;
+}
+
+void DropConnection(const std::shared_ptr<Connection> &connection) {
+  std::lock_guard<std::mutex> guard(connectionsLock);
+  auto found = connections.find(connection->pid);
+  if (found != connections.end() && found->second == connection) connections.erase(found);
+}
+
+bool ReadAddress(const AppleEvent *event, DescType *type, std::vector<uint8_t> *data) {
+  AEDesc address;
+  AEInitializeDesc(&address);
+  if (AEGetAttributeDesc(event, keyAddressAttr, typeWildCard, &address) != noErr) return false;
+  *type = address.descriptorType;
+  data->resize(size_t(AEGetDescDataSize(&address)));
+  OSErr err = data->empty() ? OSErr(noErr) : AEGetDescData(&address, data->data(), Size(data->size()));
+  AEDisposeDesc(&address);
+  return err == noErr;
+}
+
+// The live process that the event's address attribute names.
+OSErr ResolveTarget(const AppleEvent *event, ProcessEntry *entry) {
+  DescType type = 0;
+  std::vector<uint8_t> data;
+  if (!ReadAddress(event, &type, &data)) return errAEUnknownAddressType;
+  if (type == typeApplSignature && data.size() == 4) {
+    OSType creator;
+    std::memcpy(&creator, data.data(), 4);
+    for (ProcessEntry &live : LiveProcesses()) {
+      if (live.creator == creator) {
+        *entry = live;
+        return noErr;
+      }
+    }
+    return procNotFound;
+  }
+  pid_t pid = 0;
+  if (type == typeProcessSerialNumber && data.size() == sizeof(ProcessSerialNumber)) {
+    ProcessSerialNumber psn;
+    std::memcpy(&psn, data.data(), sizeof psn);
+    if (psn.highLongOfPSN != 0 || psn.lowLongOfPSN > 0x7fffffff) return procNotFound;
+    pid = psn.lowLongOfPSN == kCurrentProcess ? getpid() : pid_t(psn.lowLongOfPSN);
+  } else if (type == typeKernelProcessID && data.size() == sizeof(int32_t)) {
+    int32_t kernelPid;
+    std::memcpy(&kernelPid, data.data(), 4);
+    pid = kernelPid;
+  } else {
+    return errAEUnknownAddressType;
+  }
+  return pid > 0 && FindLiveProcess(pid, entry) ? OSErr(noErr) : OSErr(procNotFound);
+}
+
+OSErr BuildFrame(const AEDesc *desc, uint32_t kind, uint32_t sequence, std::vector<uint8_t> *frame) {
+  Size size = AESizeOfFlattenedDesc(desc);
+  if (size <= 0 || size > Size(kMaxFrameBody)) return size <= 0 ? errAENotAEDesc : errAEBufferTooSmall;
+  frame->resize(kFrameHeaderSize + size_t(size));
+  Size actual = 0;
+  OSStatus err = AEFlattenDesc(desc, reinterpret_cast<Ptr>(frame->data() + kFrameHeaderSize), size, &actual);
+  if (err != noErr) return OSErr(err);
+  frame->resize(kFrameHeaderSize + size_t(actual));
+  PutFrameHeader(frame->data(), {kind, sequence, uint32_t(actual)});
+  return noErr;
+}
+
+// Waits for the reply of the given sequence; older replies (of sends that timed out) are
+// passed over.
+OSErr AwaitReply(Connection &connection, uint32_t sequence, int64_t deadline, AppleEvent *reply) {
+  FrameHeader header;
+  std::vector<uint8_t> body;
+  for (;;) {
+    while (connection.reader.Next(&header, &body)) {
+      if (header.kind != kFrameReply || header.sequence != sequence) continue;
+      AEDesc received;
+      AEInitializeDesc(&received);
+      if (AEUnflattenDescSafe(body.data(), Size(body.size()), &received) != noErr ||
+          received.descriptorType != typeAppleEvent) {
+        AEDisposeDesc(&received);
+        return errAECorruptData;
+      }
+      TraceDesc(&received);
+      if (reply != nullptr) {
+        *reply = received;
+      } else {
+        AEDisposeDesc(&received);
+      }
+      return noErr;
+    }
+    if (connection.reader.Broken()) return errAECorruptData;
+    WireStatus waited = WaitReadable(connection.fd, deadline);
+    if (waited == WireStatus::kTimedOut) return errAETimeout;
+    WireStatus filled = waited == WireStatus::kOK ? connection.reader.Fill(connection.fd) : waited;
+    if (filled != WireStatus::kOK) return connectionInvalid;
+  }
+}
+
+int64_t DeadlineFor(long timeOutInTicks) {
+  if (timeOutInTicks == kNoTimeOut) return kNoDeadline;
+  return DeadlineAfterTicks(timeOutInTicks < 0 ? kDefaultTimeoutTicks : timeOutInTicks);
+}
+
+// Writes the frame on the process's connection, connecting again once if the cached
+// connection turns out to have been closed by the other side (nothing was delivered then).
+OSErr Deliver(const ProcessEntry &target, std::vector<uint8_t> &frame, int64_t deadline,
+              std::shared_ptr<Connection> *used, std::unique_lock<std::mutex> *held) {
+  for (int attempt = 0; attempt < 2; attempt++) {
+    std::shared_ptr<Connection> connection = ConnectionTo(target, attempt > 0);
+    if (connection == nullptr)
+      return IsProcessAlive(target.pid, target.started) ? connectionInvalid : procNotFound;
+    std::unique_lock<std::mutex> lock(connection->lock);
+    PutBigEndian32(frame.data() + 4, ++connection->sequence);
+    WireStatus status = WriteAll(connection->fd, frame.data(), frame.size(), deadline);
+    if (status == WireStatus::kOK) {
+      *used = connection;
+      *held = std::move(lock);
+      return noErr;
+    }
+    DropConnection(connection);
+    if (status == WireStatus::kTimedOut) return errAETimeout;
+    if (!IsProcessAlive(target.pid, target.started)) return procNotFound;
+  }
+  return connectionInvalid;
+}
+
+}  // namespace
+
+void SendProcessNotice(const ProcessEntry &target, uint32_t kind, bool value) {
+  std::vector<uint8_t> frame(kFrameHeaderSize + 1);
+  PutFrameHeader(frame.data(), {kind, 0, 1});
+  frame[kFrameHeaderSize] = value ? 1 : 0;
+  std::shared_ptr<Connection> connection = ConnectionTo(target, false);
+  if (connection == nullptr) return;
+  std::lock_guard<std::mutex> lock(connection->lock);
+  if (WriteAll(connection->fd, frame.data(), frame.size(), DeadlineAfterSeconds(kNoticeSeconds)) !=
+      WireStatus::kOK) {
+    DropConnection(connection);
+  }
+}
+
+}  // namespace carbon
+
+using namespace carbon;
+
+OSErr AESend(const AppleEvent *theAppleEvent, AppleEvent *reply, AESendMode sendMode, AESendPriority,
+             long timeOutInTicks, AEIdleUPP, AEFilterUPP) {
+  if (reply != nullptr) AEInitializeDesc(reply);
+  if (theAppleEvent == nullptr || theAppleEvent->descriptorType != typeAppleEvent) return errAENotAppleEvent;
+  AESendMode replyMode = sendMode & 3;
+  if (replyMode != kAENoReply && replyMode != kAEWaitReply) return errAEUnknownSendMode;
+  bool waits = replyMode == kAEWaitReply;
+
+  ProcessEntry target;
+  OSErr err = ResolveTarget(theAppleEvent, &target);
+  std::vector<uint8_t> frame;
+  if (err == noErr)
+    err = BuildFrame(theAppleEvent, waits ? kFrameEventWantsReply : kFrameEventNoReply, 0, &frame);
+  if (err != noErr) return err;
+  TraceDesc(theAppleEvent);
+
+  int64_t deadline = DeadlineFor(timeOutInTicks);
+  std::shared_ptr<Connection> connection;
+  std::unique_lock<std::mutex> held;
+  err = Deliver(target, frame, deadline, &connection, &held);
+  if (err != noErr || !waits) return err;
+  err = AwaitReply(*connection, connection->sequence, deadline, reply);
+  if (err == connectionInvalid || err == errAECorruptData) DropConnection(connection);
+  return err;
+}

@@ -1,0 +1,310 @@
+// Launching the echo application as a real process and exchanging events with it: replies,
+// errors, order, time-outs, processes that die, notices from the Process Manager, the
+// trace, the journal, and connections from other users.
+#include "ProcTestSupport.h"
+
+#include "apps/kit/StandInApp.h"
+
+#include "carbon/src/AETrace.h"
+#include "carbon/src/AEWire.h"
+#include "carbon/src/CarbonPaths.h"
+#include "carbon/src/ProcTime.h"
+#include "carbon/src/ProcessTable.h"
+
+#include <Endian.h>
+#include <MacErrors.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace proctest {
+namespace {
+
+class AESendTest : public FreshMachine {
+ protected:
+  void SetUp() override {
+    FreshMachine::SetUp();
+    ASSERT_EQ(LaunchEcho(&echo_), noErr);
+  }
+
+  std::string Journal() { return carbon::DataFolderFor("Echo") + "/journal.log"; }
+
+  static SInt32 ErrorNumber(const AppleEvent &reply) {
+    SInt32 number = 0;
+    DescType type;
+    Size size;
+    return AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, 4, &size) == noErr ? number : 0;
+  }
+
+  static bool WaitUntilGone(pid_t pid) {
+    for (int tries = 0; tries < 400; tries++) {
+      uint64_t started;
+      if (!carbon::ProcessStartTime(pid, &started)) return true;
+      usleep(5000);
+    }
+    return false;
+  }
+
+  ProcessSerialNumber echo_{};
+};
+
+TEST_F(AESendTest, LaunchedApplicationRegistersAndAnswers) {
+  std::string trace = carbon::HomeFolder() + "/trace.txt";
+  setenv("QUILLCAST_AE_TRACE", trace.c_str(), 1);
+  ProcessInfoRec info{};
+  Str255 name{};
+  FSSpec spec{};
+  info.processInfoLength = 60;
+  info.processName = name;
+  info.processAppSpec = &spec;
+  ASSERT_EQ(GetProcessInformation(&echo_, &info), noErr);
+  EXPECT_EQ(info.processSignature, kEchoCreator);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(name + 1), name[0]), "Echo");
+  std::string path;
+  ASSERT_EQ(carbon::FSSpecToPath(&spec, &path), noErr);
+  EXPECT_EQ(path, ApplicationsFolder() + "/Echo.app");
+  ProcessSerialNumber front{};
+  ASSERT_EQ(GetFrontProcess(&front), noErr);
+  EXPECT_EQ(front.lowLongOfPSN, echo_.lowLongOfPSN);
+
+  AppleEvent event = EchoEvent(echo_, FourCC("echo"));
+  ASSERT_EQ(AEPutParamPtr(&event, keyDirectObject, typeChar, "Hello", 5), noErr);
+  AppleEvent reply;
+  ASSERT_EQ(AESend(&event, &reply, 0x43, kAENormalPriority, 1200, nullptr, nullptr), noErr);
+  char text[16] = {};
+  DescType type;
+  Size size = 0;
+  ASSERT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeChar, &type, text, sizeof text, &size), noErr);
+  EXPECT_EQ(std::string(text, size_t(size)), "Hello");
+  OSType eventClass = 0;
+  OSType eventID = 0;
+  AEGetAttributePtr(&reply, keyEventClassAttr, typeType, &type, &eventClass, 4, &size);
+  AEGetAttributePtr(&reply, keyEventIDAttr, typeType, &type, &eventID, 4, &size);
+  EXPECT_EQ(eventClass, kCoreEventClass);
+  EXPECT_EQ(eventID, kAEAnswer);
+
+  std::vector<std::string> expected{carbon::AEPrintLine(&event), carbon::AEPrintLine(&reply)};
+  EXPECT_EQ(ReadLines(trace), expected);
+  std::vector<std::string> events = ReadLines(Journal());
+  std::erase_if(events, [](const std::string &line) { return line[0] == '#'; });  // the kit's own notes
+  EXPECT_EQ(events, std::vector<std::string>{expected[0]});
+  AEDisposeDesc(&event);
+  AEDisposeDesc(&reply);
+}
+
+TEST_F(AESendTest, AddressesByProcessSignatureAndKernelPid) {
+  pid_t pid = pid_t(echo_.lowLongOfPSN);
+  OSType creator = kEchoCreator;
+  OSType other = FourCC("None");
+  struct {
+    DescType type;
+    const void *data;
+    Size size;
+    OSErr expected;
+  } cases[] = {
+      {typeProcessSerialNumber, &echo_, 8, noErr},    {typeKernelProcessID, &pid, 4, noErr},
+      {typeApplSignature, &creator, 4, noErr},        {typeApplSignature, &other, 4, procNotFound},
+      {typeChar, "Echo", 4, errAEUnknownAddressType},
+  };
+  for (const auto &row : cases) {
+    AEAddressDesc target;
+    AppleEvent event;
+    AppleEvent reply;
+    ASSERT_EQ(AECreateDesc(row.type, row.data, row.size, &target), noErr);
+    ASSERT_EQ(AECreateAppleEvent(kEchoClass, FourCC("echo"), &target, -1, 0, &event), noErr);
+    EXPECT_EQ(AESend(&event, &reply, 0x43, 0, 600, nullptr, nullptr), row.expected) << row.type;
+    AEDisposeDesc(&target);
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&reply);
+  }
+}
+
+TEST_F(AESendTest, HandlerErrorsComeBackInTheReply) {
+  struct {
+    AEEventID id;
+    SInt32 direct;
+    SInt32 errn;
+  } cases[] = {{FourCC("fail"), errAENoSuchObject, errAENoSuchObject},
+               {FourCC("nope"), 0, errAEEventNotHandled},
+               {FourCC("echo"), 7, 0}};
+  for (const auto &row : cases) {
+    AppleEvent reply;
+    ASSERT_EQ(SendEcho(echo_, row.id, &reply, 0x43, 600, &row.direct), noErr);
+    EXPECT_EQ(ErrorNumber(reply), row.errn);
+    AEDisposeDesc(&reply);
+  }
+}
+
+TEST_F(AESendTest, EventsArriveInTheOrderSent) {
+  constexpr SInt32 kCount = 1000;
+  for (SInt32 i = 0; i < kCount; i++) {
+    AppleEvent reply;
+    ASSERT_EQ(SendEcho(echo_, FourCC("note"), &reply, 0x41, 1200, &i), noErr);
+    ASSERT_EQ(reply.descriptorType, typeNull);
+    ASSERT_EQ(reply.dataHandle, nullptr);
+  }
+  AppleEvent reply;
+  ASSERT_EQ(SendEcho(echo_, FourCC("list"), &reply, 0x43, 1200), noErr);
+  AEDescList list;
+  ASSERT_EQ(AEGetParamDesc(&reply, keyDirectObject, typeAEList, &list), noErr);
+  long count = 0;
+  ASSERT_EQ(AECountItems(&list, &count), noErr);
+  ASSERT_EQ(count, kCount);
+  for (long i = 1; i <= count; i++) {
+    SInt32 value = -1;
+    AEKeyword key;
+    DescType type;
+    Size size;
+    ASSERT_EQ(AEGetNthPtr(&list, i, typeSInt32, &key, &type, &value, 4, &size), noErr);
+    ASSERT_EQ(value, i - 1);
+  }
+  AEDisposeDesc(&list);
+  AEDisposeDesc(&reply);
+}
+
+TEST_F(AESendTest, ProcessesThatAreGoneOrDieGiveErrorsNotHangs) {
+  AppleEvent reply;
+  ASSERT_EQ(SendEcho(echo_, FourCC("die "), &reply, 0x43, kNoTimeOut), connectionInvalid);
+  EXPECT_EQ(reply.descriptorType, typeNull);
+  ASSERT_TRUE(WaitUntilGone(pid_t(echo_.lowLongOfPSN)));
+  EXPECT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, kNoTimeOut), procNotFound);
+
+  ProcessSerialNumber second{};
+  ASSERT_EQ(LaunchEcho(&second), noErr);
+  ASSERT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x43, 600), noErr);  // a connection is open now
+  AEDisposeDesc(&reply);
+  KillAndWait(pid_t(second.lowLongOfPSN));
+  EXPECT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x43, kNoTimeOut), procNotFound);
+  EXPECT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x41, kNoTimeOut), procNotFound);
+  ProcessSerialNumber psn{0, kNoProcess};
+  EXPECT_EQ(GetNextProcess(&psn), procNotFound);  // both entries were stale
+}
+
+TEST_F(AESendTest, HangingHandlerTimesOutAndTheApplicationStillQuitsOnSIGTERM) {
+  AppleEvent reply;
+  int64_t start = carbon::MonotonicNanos();
+  EXPECT_EQ(SendEcho(echo_, FourCC("hang"), &reply, 0x43, 60), errAETimeout);  // one second, scaled
+  double seconds = double(carbon::MonotonicNanos() - start) / 1e9;
+  EXPECT_GE(seconds, 60 / 60.0 * carbon::TimeScale() * 0.9);
+  EXPECT_LT(seconds, 1.0);
+
+  pid_t pid = pid_t(echo_.lowLongOfPSN);
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  ASSERT_TRUE(WaitUntilGone(pid));
+  EXPECT_NE(access(carbon::EntryPathFor(pid).c_str(), F_OK), 0);  // it unregistered itself
+  EXPECT_NE(access(carbon::SocketPathFor(pid).c_str(), F_OK), 0);
+}
+
+TEST_F(AESendTest, StaleRepliesOfTimedOutEventsArePassedOver) {
+  // 'echo' answers at once, but the sender gives up before it can read the reply; the next
+  // wait must get its own reply, not the late one.
+  SInt32 first = 1;
+  SInt32 second = 2;
+  AppleEvent reply;
+  EXPECT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 0, &first), errAETimeout);
+  ASSERT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 600, &second), noErr);
+  SInt32 got = 0;
+  DescType type;
+  Size size;
+  ASSERT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeSInt32, &type, &got, 4, &size), noErr);
+  EXPECT_EQ(got, second);
+  AEDisposeDesc(&reply);
+}
+
+TEST_F(AESendTest, ApplicationLearnsVisibilityAndFrontAndQuitsOnRequest) {
+  ProcessSerialNumber host{0, kCurrentProcess};
+  ASSERT_EQ(ShowHideProcess(&echo_, false), noErr);
+  EXPECT_FALSE(IsProcessVisible(&echo_));
+  ASSERT_EQ(SetFrontProcess(&host), noErr);
+  AppleEvent reply;
+  ASSERT_EQ(SendEcho(echo_, FourCC("stat"), &reply, 0x43, 600), noErr);
+  Boolean visible = true;
+  Boolean front = true;
+  DescType type;
+  Size size;
+  ASSERT_EQ(AEGetParamPtr(&reply, FourCC("pvis"), typeBoolean, &type, &visible, 1, &size), noErr);
+  ASSERT_EQ(AEGetParamPtr(&reply, FourCC("pisf"), typeBoolean, &type, &front, 1, &size), noErr);
+  EXPECT_FALSE(visible);
+  EXPECT_FALSE(front);
+  AEDisposeDesc(&reply);
+  std::vector<std::string> journal = ReadLines(Journal());
+  EXPECT_NE(std::find(journal.begin(), journal.end(), "# visible 0"), journal.end());
+  EXPECT_NE(std::find(journal.begin(), journal.end(), "# front 0"), journal.end());
+
+  AEAddressDesc target;
+  AppleEvent quit;
+  ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &echo_, 8, &target), noErr);
+  ASSERT_EQ(AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, -1, 0, &quit), noErr);
+  EXPECT_EQ(AESend(&quit, &reply, 0x43, 0, 600, nullptr, nullptr), noErr);
+  EXPECT_EQ(ErrorNumber(reply), 0);
+  AEDisposeDesc(&target);
+  AEDisposeDesc(&quit);
+  AEDisposeDesc(&reply);
+  EXPECT_TRUE(WaitUntilGone(pid_t(echo_.lowLongOfPSN)));
+  EXPECT_NE(access(carbon::EntryPathFor(pid_t(echo_.lowLongOfPSN)).c_str(), F_OK), 0);
+}
+
+TEST_F(AESendTest, ApplicationsThatCannotStartAreReported) {
+  ASSERT_EQ(LaunchEcho(&echo_, launchContinue | launchDontSwitch), noErr);
+  ProcessSerialNumber front{};
+  ASSERT_EQ(GetFrontProcess(&front), noErr);
+  EXPECT_NE(front.lowLongOfPSN, echo_.lowLongOfPSN);  // the first Echo stays in front
+
+  std::string volume = ApplicationsFolder();
+  ASSERT_EQ(standin::InstallApplication(volume, "Quitter", FourCC("Quit"), "/bin/true"), noErr);
+  ASSERT_EQ(standin::InstallApplication(volume, "Missing", FourCC("Miss"), volume + "/nothing"), noErr);
+  struct {
+    std::string path;
+    OSErr expected;
+  } cases[] = {{volume + "/Quitter.app", procNotFound},  // exits before it registers
+               {volume + "/Missing.app", fnfErr},
+               {volume + "/Nowhere.app", fnfErr}};
+  for (const auto &row : cases) {
+    FSSpec spec{};
+    ASSERT_EQ(carbon::PathToFSSpec(row.path, &spec), noErr);
+    LaunchParamBlockRec params{};
+    params.launchAppSpec = &spec;
+    params.launchControlFlags = launchContinue | launchNoFileFlags;
+    EXPECT_EQ(LaunchApplication(&params), row.expected) << row.path;
+  }
+}
+
+TEST_F(AESendTest, ConnectionsFromOtherUsersAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs to become another user";
+  std::string socket = carbon::SocketPathFor(pid_t(echo_.lowLongOfPSN));
+  // Let the other user reach the socket at all.
+  ASSERT_EQ(chmod(home_.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(carbon::RunFolder().c_str(), 0711), 0);
+  ASSERT_EQ(chmod(socket.c_str(), 0666), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    int fd = carbon::ConnectToSocket(socket);
+    if (fd < 0) _exit(3);
+    uint8_t frame[carbon::kFrameHeaderSize];
+    carbon::PutFrameHeader(frame, {carbon::kFrameEventWantsReply, 1, 0});
+    carbon::WriteAll(fd, frame, sizeof frame, carbon::DeadlineAfterSeconds(2));
+    carbon::FrameReader reader;
+    carbon::WireStatus status = carbon::WaitReadable(fd, carbon::DeadlineAfterSeconds(2));
+    if (status == carbon::WireStatus::kOK) status = reader.Fill(fd);
+    _exit(status == carbon::WireStatus::kClosed ? 0 : 4);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  chmod(carbon::RunFolder().c_str(), 0700);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  AppleEvent reply;
+  ASSERT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 600), noErr);  // the journal is written by now
+  AEDisposeDesc(&reply);
+  std::vector<std::string> journal = ReadLines(Journal());
+  EXPECT_NE(std::find(journal.begin(), journal.end(), "# refused uid 65534"), journal.end());
+}
+
+}  // namespace
+}  // namespace proctest
