@@ -132,9 +132,13 @@ class LineReader {
       return false;
     }
     if (braced) at_++;
-    if (name.empty()) {
-      *error = "$ without a variable name (write \\$ for a dollar sign)";
+    if (name.empty() && braced) {
+      *error = "${} without a variable name";
       return false;
+    }
+    if (name.empty()) {
+      AddLiteral(arg, '$');  // a dollar sign that names nothing stands for itself
+      return true;
     }
     arg->pieces.push_back(Piece{true, name});
     return true;
@@ -176,9 +180,9 @@ bool CheckCommand(const Command &command, std::string *error) {
              std::to_string(command.args.size());
     return false;
   }
-  for (size_t i = 0; i < command.args.size(); i++) {
-    if (command.args[i].nil && (command.name != "call" || i == 0)) {
-      *error = "nil is an argument of \"call\" only, after the selector";
+  for (const Argument &arg : command.args) {
+    if (arg.nil && command.name != "call") {
+      *error = "nil is an argument of \"call\" only";
       return false;
     }
   }

@@ -60,6 +60,7 @@ class Preferences : public ::testing::Test {
     Str255 name;
     GetIndString(name, kPreferencesStrings, kPreferencesNameIndex);
     path_ = Home() + "/Preferences/" + std::string(reinterpret_cast<char *>(name + 1), name[0]);
+    fs::create_directories(fs::path(path_).parent_path());
     fs::remove(path_);
     blocks_ = CarbonLiveBlocks();
     ASSERT_TRUE(InitDictionary(&globals.records));

@@ -1,0 +1,245 @@
+// The external's entry and dispatch, the host callbacks and the host globals, driven the
+// way a host drives them, over a fresh QUILLCAST_HOME.
+#include "external/External.h"
+#include "external/HostCallbacks.h"
+#include "external/HostGlobals.h"
+
+#include <MacMemory.h>
+
+#include "store/Preferences.h"
+#include "tests/support/PluginResources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A fake host: every slot records its call and answers from `answer`.
+struct FakeHost {
+  std::vector<std::vector<std::string>> calls;  // slot, arg1, arg2 (as text)
+  std::optional<std::string> answer;
+  int32_t status = 0;
+  int32_t arrayCount = 0;
+  std::set<char *> lent;
+  int releases = 0;
+} host;
+
+template <int Slot>
+char *Slot_(intptr_t a1, intptr_t a2, intptr_t a3, int32_t *status) {
+  auto text = [](intptr_t w) { return w ? std::string(reinterpret_cast<const char *>(w)) : std::string("0"); };
+  host.calls.push_back({std::to_string(Slot), text(a1), Slot == kXSlotGetArray ? "" : text(a2)});
+  if (Slot == kXSlotGetArray) reinterpret_cast<XArrayBlock *>(a3)->count = host.arrayCount;
+  *status = host.status;
+  if (!host.answer) return nullptr;
+  char *copy = strdup(host.answer->c_str());
+  host.lent.insert(copy);
+  return copy;
+}
+
+void Release(char *text) {
+  EXPECT_EQ(host.lent.erase(text), 1u) << "released a string the host did not lend";
+  host.releases++;
+  std::free(text);
+}
+
+template <int... Slots>
+std::vector<XCallback> MakeTable(std::integer_sequence<int, Slots...>) {
+  return {Slot_<Slots>...};
+}
+
+std::vector<XCallback> &Table() {
+  static std::vector<XCallback> table = MakeTable(std::make_integer_sequence<int, kXSlotCount>());
+  return table;
+}
+
+// Calls the external with the given arguments (nullopt: a null argument).
+std::string Call(std::vector<std::optional<std::string>> args) {
+  std::vector<std::vector<char>> buffers;
+  std::vector<char *> argv;
+  for (auto &arg : args) {
+    buffers.emplace_back(arg ? std::vector<char>(arg->begin(), arg->end()) : std::vector<char>());
+    buffers.back().push_back(0);
+    argv.push_back(arg ? buffers.back().data() : nullptr);
+  }
+  char *result = reinterpret_cast<char *>(1);
+  int32_t pass = -1, error = -1;
+  ExternalMain(argv.data(), int32_t(argv.size()), &result, &pass, &error);
+  EXPECT_EQ(pass, 0);
+  EXPECT_EQ(error, 0);
+  std::string text = result ? result : "(null)";
+  std::free(result);
+  return text;
+}
+
+class External : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string home = (std::filesystem::temp_directory_path() / "quillcast-external-XXXXXX").string();
+    setenv("QUILLCAST_HOME", mkdtemp(home.data()), 1);
+    setenv("QUILLCAST_BUNDLE", (std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/Quillcast.bundle").c_str(), 1);
+  }
+  void SetUp() override {
+    ASSERT_TRUE(OpenPluginResources());
+    const char *name;
+    const XTableEntry *table;
+    XFreeRoutine release;
+    getXtable(Table().data(), Release, &name, &table, &release);
+    blocks_ = CarbonLiveBlocks();
+  }
+  void TearDown() override {
+    Call({"Kill"});
+    CarbonFailAllocationAfter(-1);
+    EXPECT_EQ(CarbonLiveBlocks(), blocks_);
+    EXPECT_TRUE(host.lent.empty());
+  }
+  long blocks_ = 0;
+};
+
+TEST_F(External, TableAndEntry) {
+  const char *name = nullptr;
+  const XTableEntry *table = nullptr;
+  XFreeRoutine release = nullptr;
+  getXtable(Table().data(), Release, &name, &table, &release);
+  EXPECT_STREQ(name, "QuillcastExternals");
+  EXPECT_STREQ(table[0].name, "QuillcastExternals");
+  EXPECT_STREQ(table[0].type, "F");
+  EXPECT_EQ(table[0].handler, ExternalMain);
+  EXPECT_STREQ(table[1].name, "");
+  EXPECT_STREQ(table[1].type, "");
+  EXPECT_EQ(table[1].handler, nullptr);
+  EXPECT_EQ(release, std::free);
+  static_assert(sizeof(XTableEntry) == 5 * sizeof(void *));
+}
+
+TEST_F(External, SelectorsWithoutAStoreAnswerSafely) {
+  struct Case {
+    std::vector<std::optional<std::string>> args;
+    std::string expected;
+  } cases[] = {
+      {{"Gest"}, "true"},         {{"Nope"}, "(null)"},       {{"Ini"}, "(null)"},       {{}, "(null)"},
+      {{std::nullopt}, "(null)"}, {{"Read", "", "0"}, ""},    {{"Wrte", "x", "0"}, "false"},
+      {{"Apnd"}, "false"},        {{"AddD", "\t,a"}, "false"}, {{"Rmve", "", "0"}, "(null)"},
+      {{"RmFi", "", "1"}, "(null)"}, {{"Clnt"}, "(null)"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(Call(c.args), c.expected) << (c.args.empty() ? "" : c.args[0].value_or("nil"));
+}
+
+TEST_F(External, RecordSelectorsConvertLineEnds) {
+  ASSERT_EQ(Call({"Init"}), "(null)");
+  EXPECT_EQ(Call({"AddD", "\t\xFF" "Ann\tSmith"}), "true");
+  EXPECT_EQ(Call({"Read", "", "0"}), "Ann\xFF" "Smith");
+  EXPECT_EQ(Call({"AddD", "\t\tline 1\nline 2"}), "true");
+  EXPECT_EQ(std::string(DictionaryData(&globals.records, 1), DictionaryLength(&globals.records, 1)), "line 1\rline 2");
+  EXPECT_EQ(Call({"Read", "", "1"}), "line 1\nline 2");
+  EXPECT_EQ(Call({"AddD", "x"}), "true");  // no data part: an empty record
+  EXPECT_EQ(Call({"AddD", std::nullopt}), "true");
+  EXPECT_EQ(Call({"Itms"}), "4");
+
+  EXPECT_EQ(Call({"Wrte", "new\n", "2"}), "true");
+  EXPECT_EQ(Call({"Read", "", "2"}), "new\n");
+  for (const char *index : {"4", "-1", "99999999999", "-2147483648"}) {
+    EXPECT_EQ(Call({"Wrte", "no", index}), "false") << index;
+    EXPECT_EQ(Call({"Read", "", index}), "") << index;
+  }
+  EXPECT_EQ(Call({"RmFi", "", "4"}), "(null)");  // reaches the last record: nothing
+  EXPECT_EQ(Call({"Itms"}), "4");
+  Call({"RmFi", "", "2"});
+  Call({"Rmve", "", "0"});
+  EXPECT_EQ(Call({"Itms"}), "1");
+  EXPECT_EQ(Call({"Read", "", "0"}), "");
+  Call({"Cler"});
+  EXPECT_EQ(Call({"Itms"}), "0");
+}
+
+TEST_F(External, KillSavesTheTextForTheNextInit) {
+  struct Case {
+    std::optional<std::string> text;
+    std::string expected;
+  } cases[] = {{"abc", "abc"}, {std::nullopt, "(null)"}, {"", ""}, {"two\nlines\xFF", "two\nlines\xFF"}};
+  for (const Case &c : cases) {
+    Call({"Init"});
+    Call({"Apnd"});
+    if (c.text) {
+      Call({"Kill", *c.text});
+    } else {
+      Call({"Kill"});
+    }
+    EXPECT_EQ(Call({"Init"}), c.expected);
+    EXPECT_EQ(Call({"Itms"}), "0");  // records are not kept between runs
+  }
+  Call({"Init"});  // a second "Init" releases the first store
+}
+
+TEST_F(External, AllocationFailuresAnswerFalse) {
+  for (long failAt = 0; failAt < 12; failAt++) {
+    Call({"Kill"});
+    CarbonFailAllocationAfter(failAt);
+    std::string init = Call({"Init"});
+    std::string added = init == "false" ? "skipped" : Call({"AddD", ",,a,b"});
+    std::string cleared = init == "false" ? "skipped" : (Call({"Cler"}), Call({"Itms"}));
+    CarbonFailAllocationAfter(-1);
+    EXPECT_TRUE(init == "false" || init == "(null)") << failAt;
+    EXPECT_TRUE(added == "true" || added == "false" || added == "skipped") << failAt;
+    // "Cler" either emptied the store or, short of memory, kept what it had.
+    EXPECT_TRUE(cleared == "0" || cleared == (added == "true" ? "1" : "0") || cleared == "skipped") << failAt;
+  }
+}
+
+TEST_F(External, CallbacksCopyAndReleaseHostStrings) {
+  host = FakeHost{};
+  int32_t status = 0;
+  host.answer = "";
+  char *value = GetGlobal("_QLXsubject", &status);
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "");
+  std::free(value);
+  EXPECT_EQ(host.releases, 1);
+
+  host.answer = "ignored";
+  SetGlobal("_QLXto", "a@b", &status);
+  EXPECT_EQ(host.releases, 2);
+  std::free(GetFieldByNum("card", 12, &status));
+  EXPECT_EQ(host.calls.back(), (std::vector<std::string>{"9", "12", "card"}));
+
+  int32_t count = 5;
+  host.arrayCount = 9;
+  host.status = 1;
+  GetArray("list", &count, 0, 0, &status);
+  EXPECT_EQ(count, 5);
+  host.status = 0;
+  GetArray("list", &count, 0, 0, &status);
+  EXPECT_EQ(count, 9);
+
+  host.answer.reset();
+  EXPECT_EQ(GetGlobal("_QLXcc", &status), nullptr);
+}
+
+TEST_F(External, HostGlobalsLoadWithCarriageReturns) {
+  EXPECT_STREQ(GetGlobalName(FourCC("To  ")), "_QLXto");
+  EXPECT_STREQ(GetGlobalName(FourCC("HTML")), "_QLXhtml");
+  EXPECT_EQ(GetGlobalName(FourCC("To\0\0")), nullptr);
+  host = FakeHost{};
+  struct Case {
+    std::optional<std::string> value;
+    std::optional<std::string> expected;  // the handle's bytes, NUL included
+  } cases[] = {{"Dear\nfriend", std::string("Dear\rfriend", 12)}, {"", std::string(1, '\0')}, {std::nullopt, std::nullopt}};
+  for (const Case &c : cases) {
+    host.answer = c.value;
+    Handle h = nullptr;
+    LoadPrepareHandle(&h, FourCC("Mesg"));
+    EXPECT_EQ(host.calls.back()[1], "_QLXmessage");
+    ASSERT_EQ(h != nullptr, c.expected.has_value());
+    if (h != nullptr) EXPECT_EQ(std::string(*h, GetHandleSize(h)), *c.expected);
+    DisposeHandle(h);
+  }
+}
+
+}  // namespace
