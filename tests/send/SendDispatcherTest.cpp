@@ -1,0 +1,292 @@
+#include "send/SendDispatcher.h"
+
+#include <MacErrors.h>
+
+#include <gtest/gtest.h>
+
+#include <list>
+#include <string>
+#include <vector>
+
+#include "clients/ClientConnection.h"
+#include "clients/EmailClients.h"
+#include "send/FieldSenders.h"
+#include "tests/send/EventCapture.h"
+
+namespace {
+
+// The object specifier the capture answers for a new message or window.
+const std::string M = R"('obj '{ 'form':'indx', 'want':type('mesg'), 'seld':1, 'from':null() })";
+
+struct Sent {
+  std::string text;
+  AESendMode mode;
+};
+
+class Dispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    emailClientSend = CaptureSend;
+    connection_.signature = kEudoraCreator;
+    connection_.process = {0, 4242};
+    ClearEmailClientMessage(&message_);
+  }
+  void TearDown() override {
+    emailClientSend = SendEmailClientEventNow;
+    ClearCapture();
+  }
+
+  void Set(const char **field, UInt32 *length, const std::string &text) {
+    texts_.push_back(text);
+    *field = texts_.back().data();
+    *length = UInt32(texts_.back().size());
+  }
+  // A message with every part present.
+  void Fill() {
+    Set(&message_.body, &message_.bodyLength, "Hi Ann");
+    Set(&message_.subject, &message_.subjectLength, "Hello");
+    Set(&message_.to, &message_.toLength, "Ann Lee <user1>, user2");
+    Set(&message_.cc, &message_.ccLength, ", ,");
+    Set(&message_.bcc, &message_.bccLength, "user3");
+    Set(&message_.attachments, &message_.attachmentsLength, "/a\r/b");
+    Set(&message_.account, &message_.accountLength, "Work");
+    message_.queue = true;
+  }
+
+  SInt32 Send(OSType signature) {
+    ClearCapture();
+    connection_.signature = signature;
+    return SendEmailClientMessage(&connection_, &message_);
+  }
+  std::vector<Sent> Events() {
+    std::vector<Sent> sent;
+    for (const CapturedEvent &e : capturedEvents) sent.push_back({e.text, e.mode});
+    return sent;
+  }
+  void ExpectEvents(const std::vector<Sent> &expected) {
+    std::vector<Sent> sent = Events();
+    ASSERT_EQ(sent.size(), expected.size());
+    for (size_t i = 0; i < sent.size(); i++) {
+      EXPECT_EQ(sent[i].text, expected[i].text) << "event " << i;
+      EXPECT_EQ(sent[i].mode, expected[i].mode) << "event " << i;
+    }
+  }
+
+  EmailClientConnection connection_{};
+  EmailClientMessage message_{};
+  std::list<std::string> texts_;  // the message points into these; a list never moves them
+};
+
+const std::string kEudoraCreate =
+    R"('core'\'crel'{ 'insh':'insl'{ 'kobj':'obj '{ 'form':'name', 'want':type('euMB'), 'seld':"out", )"
+    R"('from':null() }, 'kpos':'end ' }, 'kocl':type('euMS') })";
+
+std::string EudoraField(const std::string &name, const std::string &value) {
+  std::string seld = name.empty() ? "'TEXT'()" : "\"" + name + "\"";
+  return R"('core'\'setd'{ '----':'obj '{ 'form':'name', 'want':type('euFd'), 'seld':)" + seld +
+         ", 'from':" + M + R"( }, 'data':")" + value + "\" }";
+}
+
+TEST_F(Dispatch, ClearedMessageToEudoraOnlyCreatesIt) {
+  EXPECT_EQ(Send(kEudoraCreator), 0);
+  ExpectEvents({{kEudoraCreate, kSendWaitReply}});
+}
+
+TEST_F(Dispatch, EudoraSequence) {
+  Fill();
+  message_.encoding = kEncodingAppleDouble;
+  EXPECT_EQ(Send(kEudoraCreator), 0);
+  ExpectEvents({
+      {kEudoraCreate, kSendWaitReply},
+      {EudoraField("", "Hi Ann"), kSendNoReply},
+      {EudoraField("subject", "Hello"), kSendNoReply},
+      {EudoraField("to", "user1 (Ann Lee),user2"), kSendNoReply},
+      {EudoraField("bcc", "user3"), kSendNoReply},
+      {R"('CSOm'\'eAtc'{ '----':)" + M +
+           R"(, 'eDcl':[ 'obj '{ 'form':'name', 'want':type('alis'), 'seld':"/a", 'from':null() }, )"
+           R"('obj '{ 'form':'name', 'want':type('alis'), 'seld':"/b", 'from':null() } ] })",
+       kSendNoReply},
+      {R"('core'\'setd'{ '----':'obj '{ 'form':'prop', 'want':type('prop'), 'seld':type('eATy'), 'from':)" +
+           M + R"( }, 'data':0 })",
+       kSendNoReply},
+      {R"('core'\'setd'{ '----':'obj '{ 'form':'prop', 'want':type('prop'), 'seld':type('euPr'), 'from':)" +
+           M + R"( }, 'data':'obj '{ 'form':'name', 'want':type('euPr'), 'seld':"Work", 'from':null() } })",
+       kSendNoReply},
+      {R"('CSOm'\'eQue'{ '----':)" + M + " }", kSendWaitReply},
+  });
+}
+
+TEST_F(Dispatch, EncodingsTranslateIntoEachDialect) {
+  Set(&message_.to, &message_.toLength, "a");
+  Set(&message_.attachments, &message_.attachmentsLength, "/f");
+  message_.stuffit = true;
+  struct {
+    UInt32 code;
+    const char *eudora;     // 'data' of the 'eATy' event; null: no such event
+    const char *mailsmith;  // 'Encd' of the enclosure; null: none
+    const char *emailer;    // 'ENCD'; null: none
+  } cases[] = {
+      {0, nullptr, nullptr, nullptr}, {1, "0", "'eApD'", "1"}, {2, "2", "'eHQX'", "2"},
+      {3, "0", "'eB64'", "3"},        {4, "3", "'eUUc'", "4"}, {5, "1", "'eApS'", "3"},
+      {6, "0", "'eApD'", "3"},        {9, "0", "'eApD'", "3"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.code);
+    message_.encoding = c.code;
+    ASSERT_EQ(Send(kEudoraCreator), 0);
+    std::string last = Events().back().text;
+    if (c.eudora == nullptr) {
+      EXPECT_EQ(last.find("eATy"), std::string::npos);
+    } else {
+      EXPECT_NE(last.find(std::string("'data':") + c.eudora + " }"), std::string::npos) << last;
+    }
+    ASSERT_EQ(Send(kMailsmithCreator), 0);
+    std::string enclosure = Events()[2].text;
+    std::string encd = c.mailsmith ? std::string(", 'Encd':") + c.mailsmith : "";
+    EXPECT_NE(enclosure.find(R"({ 'file':"/f")" + encd + " }"), std::string::npos) << enclosure;
+    ASSERT_EQ(Send(kEmailerCreator), 0);
+    std::string crml = Events().back().text;
+    std::string files = R"('FILE':[ 'obj '{ 'form':'name', 'want':type('file'), 'seld':"/f" } ], )";
+    std::string enc = c.emailer ? std::string("'ENCD':") + c.emailer + ", " : "";
+    EXPECT_NE(crml.find(files + enc + "'COMP':'true'() }"), std::string::npos) << crml;
+  }
+}
+
+TEST_F(Dispatch, MailsmithSequence) {
+  Fill();
+  Set(&message_.cc, &message_.ccLength, "c1, c2 (C), <c3>");
+  EXPECT_EQ(Send(kMailsmithCreator), 0);
+  auto prop = [](const char *code, const char *text) {
+    return R"('core'\'setd'{ '----':'obj '{ 'form':'prop', 'want':type('prop'), 'seld':type(')" +
+           std::string(code) + "'), 'from':" + M + R"( }, 'data':")" + text + "\" }";
+  };
+  auto recipient = [](const char *cls, const char *address) {
+    return R"('core'\'crel'{ 'kocl':type(')" + std::string(cls) + "'), 'insh':" + M +
+           R"(, 'prdt':{ 'Addr':")" + address + "\" } }";
+  };
+  auto enclosure = [](const char *path) {
+    return R"('core'\'crel'{ 'kocl':type('Encl'), 'insh':)" + M + R"(, 'prdt':{ 'file':")" + path + "\" } }";
+  };
+  ExpectEvents({
+      {R"('core'\'crel'{ 'kocl':type('mWnd') })", kSendWaitReply},
+      {prop("pcnt", "Hi Ann"), kSendNoReply},
+      {prop("subj", "Hello"), kSendNoReply},
+      {prop("SeAc", "Work"), kSendNoReply},
+      {recipient("!to ", "user1 (Ann Lee)"), kSendNoReply},
+      {recipient("!to ", "user2"), kSendNoReply},
+      {recipient("!cc ", "c1"), kSendNoReply},
+      {recipient("!cc ", "c2 (C)"), kSendNoReply},
+      {recipient("!cc ", "c3"), kSendNoReply},
+      {recipient("!bcc", "user3"), kSendNoReply},
+      {enclosure("/a"), kSendNoReply},
+      {enclosure("/b"), kSendNoReply},
+      {R"('mail'\'queu'{ '----':)" + M + " }", kSendNoReply},
+  });
+}
+
+TEST_F(Dispatch, EmailerSendsOneEvent) {
+  Fill();
+  EXPECT_EQ(Send(kEmailerCreator), 0);
+  ExpectEvents(
+      {{R"x('MMan'\'CRML'{ 'BODY':"Hi Ann", 'SUBJ':"Hello", 'RECP':[ { 'RCTP':0, 'RCAD':"user1 (Ann Lee)" }, )x"
+        R"({ 'RCTP':0, 'RCAD':"user2" }, { 'RCTP':2, 'RCAD':"user3" } ], )"
+        R"('FILE':[ 'obj '{ 'form':'name', 'want':type('file'), 'seld':"/a" }, )"
+        R"('obj '{ 'form':'name', 'want':type('file'), 'seld':"/b" } ], 'COMP':'fals'(), 'SAVE':'true'() })",
+        kSendNoReply}});
+  // Without attachments: no 'FILE', 'ENCD' or 'COMP' whatever stuffit says; no recipients:
+  // an empty 'RECP' all the same.
+  ClearEmailClientMessage(&message_);
+  message_.stuffit = true;
+  message_.encoding = kEncodingBase64;
+  EXPECT_EQ(Send(kEmailerCreator), 0);
+  ExpectEvents({{R"('MMan'\'CRML'{ 'RECP':[ ] })", kSendNoReply}});
+}
+
+TEST_F(Dispatch, SignaturesWithoutASequenceSendNothing) {
+  Fill();
+  EXPECT_EQ(Send(FourCC("XXXX")), unknownClientErr);
+  for (OSType later :
+       {kPowerMailCreator, kQuickMailCreator, kOutlookExpressCreator, kEntourageCreator, kMailAppCreator}) {
+    EXPECT_EQ(Send(later), senderNotAvailableErr);
+  }
+  EXPECT_TRUE(capturedEvents.empty());
+}
+
+// The first failing send ends the message with its status; nothing after it is attempted.
+TEST_F(Dispatch, FirstFailureEndsTheMessage) {
+  Fill();
+  struct {
+    OSType signature;
+    long succeed;
+    size_t total;  // events when nothing fails
+  } cases[] = {{kEudoraCreator, 0, 8},     {kEudoraCreator, 3, 8},     {kEudoraCreator, 7, 8},
+               {kMailsmithCreator, 0, 10}, {kMailsmithCreator, 5, 10}, {kEmailerCreator, 0, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.succeed);
+    ClearCapture();
+    ASSERT_EQ(Send(c.signature), 0);
+    ASSERT_EQ(capturedEvents.size(), c.total);
+    ClearCapture();
+    captureFailAfter = c.succeed;
+    captureStatus = errAETimeout;
+    connection_.signature = c.signature;
+    EXPECT_EQ(SendEmailClientMessage(&connection_, &message_), errAETimeout);
+    EXPECT_EQ(capturedEvents.size(), size_t(c.succeed));
+  }
+}
+
+TEST_F(Dispatch, EveryAllocationFailingInTurnLeaksNothing) {
+  Fill();
+  for (OSType signature : {kEudoraCreator, kMailsmithCreator, kEmailerCreator}) {
+    for (long failAt = 0;; failAt++) {
+      long blocks = CarbonLiveBlocks();
+      CarbonFailAllocationAfter(failAt);
+      Send(signature);
+      bool used = FailureWasUsed(failAt);
+      ClearCapture();
+      ASSERT_EQ(CarbonLiveBlocks(), blocks) << "allocation " << failAt;
+      if (!used) break;
+    }
+  }
+}
+
+TEST(AttachmentLineRule, ItemsRunUpToEachCR) {
+  struct {
+    std::string text;
+    std::vector<std::string> items;
+  } cases[] = {
+      {"", {}},
+      {"/a", {"/a"}},
+      {"/a\r/b", {"/a", "/b"}},
+      {"/a\r", {"/a"}},
+      {"\r", {""}},
+      {"/a\r\r/b", {"/a", "", "/b"}},
+      {"/a\r\r", {"/a", ""}},
+  };
+  for (const auto &c : cases) {
+    AttachmentWalk walk;
+    StartAttachmentWalk(&walk, c.text.data(), UInt32(c.text.size()));
+    std::vector<std::string> items;
+    const char *item;
+    UInt32 length;
+    while (NextAttachmentItem(&walk, &item, &length)) items.emplace_back(item, length);
+    EXPECT_EQ(items, c.items) << c.text;
+  }
+}
+
+TEST(FieldSenders, EmptyTextsAndBlankListsSendNothing) {
+  emailClientSend = CaptureSend;
+  const ProcessSerialNumber psn = {0, 1};
+  AEDesc object;
+  AEInitializeDesc(&object);
+  const unsigned char to[] = {2, 't', 'o'};
+  EXPECT_EQ(SendEudoraField(&object, &psn, to, "x", 0), 0);
+  EXPECT_EQ(SendEudoraRecipients(&object, &psn, to, " \r\t", 3), 0);
+  EXPECT_EQ(SendEudoraRecipients(&object, &psn, to, ", ,", 3), 0);
+  EXPECT_EQ(SendMailsmithField(&object, &psn, FourCC("subj"), "x", 0), 0);
+  EXPECT_EQ(SendMailsmithRecipients(&object, &psn, FourCC("!to "), "  ", 2), 0);
+  EXPECT_TRUE(capturedEvents.empty());
+  emailClientSend = SendEmailClientEventNow;
+}
+
+}  // namespace
