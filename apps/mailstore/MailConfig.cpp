@@ -69,11 +69,12 @@ MailAccount DefaultAccount() {
   return MailAccount{kDefaultAccountName, ParseMailbox(kDefaultAccountMailbox)};
 }
 
-OSErr WriteDefaultFile(const std::string &path) {
+OSErr WriteDefaultFile(const std::string &path, std::string_view clientDefaults) {
   std::string temporary = path + ".new." + std::to_string(getpid());
   FILE *file = std::fopen(temporary.c_str(), "wx");
   if (!file) return errno == ENOENT ? dirNFErr : ioErr;
-  bool written = std::fputs(kDefaultFile, file) >= 0;
+  std::string text = std::string(kDefaultFile).append(clientDefaults);
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   written = (std::fclose(file) == 0) && written;
   if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     unlink(temporary.c_str());
@@ -102,12 +103,12 @@ int ParseMailConfig(std::string_view text, MailConfig *config, std::vector<int> 
   return bad;
 }
 
-OSErr LoadMailConfig(const std::string &folder, MailConfig *config) {
+OSErr LoadMailConfig(const std::string &folder, MailConfig *config, std::string_view clientDefaults) {
   *config = MailConfig{};
   std::string path = folder + "/" + kMailConfigFileName;
   OSErr status = noErr;
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) status = WriteDefaultFile(path);
+  if (stat(path.c_str(), &info) != 0) status = WriteDefaultFile(path, clientDefaults);
   std::ifstream in(path, std::ios::binary);
   if (status == noErr && in) {
     std::string text(kMailConfigMaxBytes, '\0');

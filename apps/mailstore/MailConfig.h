@@ -44,11 +44,12 @@ struct MailConfig {
 // the number of lines skipped as malformed; their 1-based numbers go to badLines if given.
 int ParseMailConfig(std::string_view text, MailConfig *config, std::vector<int> *badLines = nullptr);
 
-// Reads the file in folder, first writing the default file (one demo account) when there
-// is none. A file with no usable account gets the default account in memory. Returns noErr,
-// or the File Manager style error of creating or reading the file (config then holds the
-// default account).
-OSErr LoadMailConfig(const std::string &folder, MailConfig *config);
+// Reads the file in folder, first writing the default file when there is none: one demo
+// account, then clientDefaults (lines of the client's own, such as its settings). A file
+// with no usable account gets the default account in memory. Returns noErr, or the File
+// Manager style error of creating or reading the file (config then holds the default
+// account).
+OSErr LoadMailConfig(const std::string &folder, MailConfig *config, std::string_view clientDefaults = {});
 
 // The account of that name (exact, case-sensitive match), or null. The pointer is into
 // config and must not outlive it.

@@ -7,9 +7,13 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "apps/mailstore/MailText.h"
@@ -21,7 +25,14 @@ struct MailStore {
   int rootFd = -1;   // for syncfs
   pid_t pid = 0;
   uint64_t counter = 0;
-  int pending = 0;
+  // Messages written, and how many of them the last syncfs covered. syncfs flushes every
+  // file renamed before it starts, so counting first and flushing after is safe.
+  std::atomic<uint64_t> written{0};
+  std::atomic<uint64_t> synced{0};
+  std::mutex syncLock;  // one syncfs at a time; guards stopping
+  std::condition_variable wake;
+  bool stopping = false;
+  std::thread flusher;
 };
 
 namespace {
@@ -129,6 +140,15 @@ OSErr ReadAttachments(const MailMessage &message, std::vector<MimeAttachment> *a
   return noErr;
 }
 
+void FlushLoop(MailStore *store) {
+  std::unique_lock<std::mutex> lock(store->syncLock);
+  while (!store->stopping) {
+    store->wake.wait_for(lock, std::chrono::seconds(kMailStoreSyncSeconds));
+    uint64_t written = store->written.load();
+    if (written != store->synced.load() && syncfs(store->rootFd) == 0) store->synced = written;
+  }
+}
+
 }  // namespace
 
 MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
@@ -147,11 +167,18 @@ MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
     *status = ErrnoStatus(errno);
     return nullptr;
   }
+  store->flusher = std::thread(FlushLoop, store.get());
   return store.release();
 }
 
 void MailStoreClose(MailStore *store) {
   if (!store) return;
+  {
+    std::lock_guard<std::mutex> guard(store->syncLock);
+    store->stopping = true;
+  }
+  store->wake.notify_one();
+  store->flusher.join();
   MailStoreSync(store);
   close(store->rootFd);
   delete store;
@@ -176,19 +203,21 @@ OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAdd
   if (status != noErr && hasEnvelope) unlink(envelope.c_str());
   if (status != noErr) return status;
   if (fileName) *fileName = name;
-  if (++store->pending >= kMailStoreSyncBatch) return MailStoreSync(store);
+  if (++store->written - store->synced.load() >= kMailStoreSyncBatch) store->wake.notify_one();
   return noErr;
 }
 
 OSErr MailStoreSync(MailStore *store) {
-  if (store->pending == 0) return noErr;
+  std::lock_guard<std::mutex> guard(store->syncLock);
+  uint64_t written = store->written.load();
+  if (written == store->synced.load()) return noErr;
   if (syncfs(store->rootFd) != 0) return ErrnoStatus(errno);
-  store->pending = 0;
+  store->synced = written;
   return noErr;
 }
 
 int MailStorePending(const MailStore *store) {
-  return store->pending;
+  return static_cast<int>(store->written - store->synced);
 }
 
 std::string MailStoreFolderPath(const MailStore *store, MailFolder folder) {

@@ -7,11 +7,12 @@
 //                          file name (up to any ":2,..." info a reader may add)
 //
 // A message is written under tmp/ and renamed into new/, its envelope written first, so a
-// file in new/ is always whole and its envelope already there. Durability is batched: no
-// file is flushed on its own; MailStoreSync flushes everything written so far with one
-// syncfs, and happens by itself every kMailStoreSyncBatch messages and in MailStoreClose.
-// A client calls it when idle. A power failure can thus lose at most the messages written
-// since the last sync, never damage earlier ones.
+// file in new/ is always whole and its envelope already there. Durability is batched rather
+// than paid per message (an fsync per file would cap a client at a few hundred messages a
+// second): a background thread of the store flushes everything written so far with one
+// syncfs when kMailStoreSyncBatch messages are pending or kMailStoreSyncSeconds after the
+// last flush, and MailStoreClose flushes the rest. A power failure can thus lose at most the
+// messages of the last second or batch, never damage what was flushed before.
 #pragma once
 
 #include <string>
@@ -21,16 +22,18 @@
 #include "apps/mailstore/MailMessage.h"
 
 inline constexpr int kMailStoreSyncBatch = 2048;
+inline constexpr int kMailStoreSyncSeconds = 1;
 
 enum class MailFolder { outbox, drafts };
 
 struct MailStore;
 
-// Opens (creating as needed, mode 0700) the folders under dataFolder, which must exist.
-// Null on failure, with the error in *status. The caller disposes with MailStoreClose.
+// Opens (creating as needed, mode 0700) the folders under dataFolder, which must exist,
+// and starts the store's flushing thread. Null on failure, with the error in *status. The
+// caller disposes with MailStoreClose. One thread at a time may write through a store.
 MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status);
 
-// Syncs what is pending and releases the store. Accepts null.
+// Stops the flushing thread, syncs what is pending and releases the store. Accepts null.
 void MailStoreClose(MailStore *store);
 
 // Writes message into folder, sent from `from`; its file name goes to fileName if given.
@@ -39,10 +42,10 @@ void MailStoreClose(MailStore *store);
 OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
                      std::string *fileName = nullptr);
 
-// Flushes every message written so far to the disk; does nothing when none is pending.
+// Flushes every message written so far to the disk now; does nothing when none is pending.
 OSErr MailStoreSync(MailStore *store);
 
-// Number of messages written since the last sync.
+// Number of messages written and not yet flushed.
 int MailStorePending(const MailStore *store);
 
 // The absolute path of a folder's Maildir ("<dataFolder>/outbox").

@@ -7,13 +7,42 @@
 
 namespace {
 
-// iconv_open is costly; the descriptor is opened once and reset before each use.
+// iconv_open is costly; each descriptor is opened once and reset before each use.
 iconv_t MacRomanConverter() {
   static iconv_t converter = iconv_open("UTF-8", "MACINTOSH");
   return converter;
 }
 
+iconv_t MacRomanEncoder() {
+  static iconv_t converter = iconv_open("MACINTOSH//TRANSLIT", "UTF-8");
+  return converter;
+}
+
 std::mutex converterLock;
+
+// Runs the whole input through converter; a character it refuses is skipped (with the
+// continuation bytes of its UTF-8 sequence when the input is UTF-8), and replacement
+// written in its place.
+std::string Convert(iconv_t converter, std::string_view input, size_t outputFactor, bool utf8Input,
+                    std::string_view replacement) {
+  std::string out(input.size() * outputFactor + 16, '\0');
+  std::lock_guard<std::mutex> guard(converterLock);
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  char *in = const_cast<char *>(input.data());
+  size_t inLeft = input.size();
+  char *outPtr = out.data();
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
+    if ((errno != EILSEQ && errno != EINVAL) || outLeft < replacement.size()) break;
+    do in++, inLeft--;
+    while (utf8Input && inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
+    replacement.copy(outPtr, replacement.size());
+    outPtr += replacement.size(), outLeft -= replacement.size();
+  }
+  out.resize(out.size() - outLeft);
+  return out;
+}
 
 // The length of the UTF-8 sequence at text[i]; 0 when the bytes there are not a
 // well-formed sequence.
@@ -36,22 +65,17 @@ size_t SequenceLength(std::string_view text, size_t i) {
 }  // namespace
 
 std::string MacRomanToUTF8(std::string_view macRoman) {
-  std::string out(macRoman.size() * 3, '\0');  // no Mac OS Roman byte needs more than 3
   iconv_t converter = MacRomanConverter();
   if (converter == reinterpret_cast<iconv_t>(-1)) return ValidUTF8(macRoman);
-  std::lock_guard<std::mutex> guard(converterLock);
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  char *in = const_cast<char *>(macRoman.data());
-  size_t inLeft = macRoman.size();
-  char *outPtr = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
-    if (errno != EILSEQ && errno != EINVAL) break;
-    in++, inLeft--;  // a byte the table lacks is dropped
-  }
-  out.resize(out.size() - outLeft);
-  return out;
+  return Convert(converter, macRoman, 3, false, {});  // no Mac OS Roman byte needs more than 3
+}
+
+std::string UTF8ToMacRoman(std::string_view utf8) {
+  iconv_t converter = MacRomanEncoder();
+  std::string valid = ValidUTF8(utf8);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return valid;
+  // Transliteration may write several bytes for one character ("(C)"), never more than 4.
+  return Convert(converter, valid, 4, true, "?");
 }
 
 std::string ValidUTF8(std::string_view bytes) {

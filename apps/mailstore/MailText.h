@@ -9,6 +9,10 @@
 // Mac OS Roman bytes to UTF-8 (through iconv's "MACINTOSH" table; every byte maps).
 std::string MacRomanToUTF8(std::string_view macRoman);
 
+// UTF-8 to Mac OS Roman, for texts a client answers with ('TEXT'). A character the
+// table lacks becomes an approximation where iconv knows one, otherwise "?".
+std::string UTF8ToMacRoman(std::string_view utf8);
+
 // Bytes that claim to be UTF-8: invalid or overlong sequences and surrogates each become
 // U+FFFD, so that what is written is always valid UTF-8.
 std::string ValidUTF8(std::string_view bytes);

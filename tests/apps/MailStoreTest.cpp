@@ -42,6 +42,7 @@ TEST(MailText, ConvertsAndCleansText) {
   EXPECT_EQ(MacRomanToUTF8("caf\x8e \xa5 \xdb \xd2x\xd3"),
             "caf\xc3\xa9 \xe2\x80\xa2 \xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d");
   EXPECT_EQ(MacRomanToUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(UTF8ToMacRoman("caf\xc3\xa9 \xe2\x82\xac \xe4\xb8\xad!"), "caf\x8e \xdb ?!");
   struct {
     std::string in, out;
   } utf8[] = {
@@ -111,8 +112,9 @@ TEST(MailConfig, ParsesAccountsAndSettingsAndSkipsBadLines) {
 TEST(MailConfig, WritesTheDefaultFileWhenMissingAndKeepsAnExistingOne) {
   TempFolder folder;
   MailConfig config;
-  ASSERT_EQ(LoadMailConfig(folder.path, &config), noErr);
+  ASSERT_EQ(LoadMailConfig(folder.path, &config, "setting 169 = y\n"), noErr);
   ASSERT_EQ(config.accounts.size(), 1u);
+  EXPECT_EQ(MailConfigSetting(config, 169), "y");
   EXPECT_EQ(config.accounts[0].name, kDefaultAccountName);
   EXPECT_EQ(config.accounts[0].from.address, "demo@quillcast.example");
   EXPECT_TRUE(fs::exists(folder.path / kMailConfigFileName));
@@ -156,7 +158,7 @@ TEST_F(MailStoreTest, WritesWholeMessagesIntoNewWithUniqueNames) {
        {"From: ", "To: ", "Subject: Hello", "Date: ", "Message-Id: <", "MIME-Version: 1.0"})
     EXPECT_NE(text.find(field), std::string::npos) << field;
   EXPECT_NE(text.find("line one\nline two"), std::string::npos);
-  EXPECT_EQ(MailStorePending(store), 2);
+  EXPECT_LE(MailStorePending(store), 2);  // the store's own thread may have flushed already
   EXPECT_EQ(MailStoreSync(store), noErr);
   EXPECT_EQ(MailStorePending(store), 0);
 }

@@ -1,0 +1,104 @@
+// Emailer: the stand-in for Claris Emailer, creator 'MMan'. A message arrives whole in one
+// event, 'MMan'/'CRML':
+//   'BODY', 'SUBJ'  texts (either may be missing)
+//   'RECP'          a list of records {'RCTP': 0 To, 1 Cc, 2 Bcc; 'RCAD': the address}
+//   'FILE'          a list of files, obj(form 'name', want 'file', seld path) or paths
+//   'ENCD', 'COMP'  attachment encoding and compression (accepted; attachments are base64)
+//   'SAVE'          present and true: the message is queued (written to the outbox);
+//                   otherwise it is kept as a draft
+// It is sent from the first account of the accounts file. A missing file answers fnfErr and
+// nothing is written.
+#include <MacErrors.h>
+
+#include "apps/kit/StandInApp.h"
+#include "apps/mailstore/MailAddress.h"
+#include "apps/mailstore/MailClient.h"
+#include "apps/mailstore/MailEvents.h"
+
+namespace {
+
+constexpr OSType kCreator = FourCC("MMan");
+constexpr AEEventID kCreateMail = FourCC("CRML");
+constexpr AEKeyword keyBody = FourCC("BODY");
+constexpr AEKeyword keySubject = FourCC("SUBJ");
+constexpr AEKeyword keyRecipients = FourCC("RECP");
+constexpr AEKeyword keyRecipientKind = FourCC("RCTP");
+constexpr AEKeyword keyRecipientAddress = FourCC("RCAD");
+constexpr AEKeyword keyFiles = FourCC("FILE");
+constexpr AEKeyword keySave = FourCC("SAVE");
+
+// A text parameter that may be missing.
+OSErr OptionalText(const AppleEvent &event, AEKeyword key, std::string *text) {
+  OSErr err = GetParamUTF8(event, key, text);
+  return err == errAEDescNotFound ? OSErr(noErr) : err;
+}
+
+OSErr AddRecipient(const AEDesc &record, MailMessage *message) {
+  SInt32 kind = 0;
+  std::string address;
+  OSErr err = GetKeyLong(record, keyRecipientKind, &kind);
+  if (err == noErr) err = GetKeyUTF8(record, keyRecipientAddress, &address);
+  if (err == noErr && (kind < 0 || kind > 2)) err = paramErr;
+  if (err != noErr) return err;
+  std::vector<MailAddress> *lists[] = {&message->to, &message->cc, &message->bcc};
+  for (MailAddress &mailbox : ParseAddressList(address)) lists[kind]->push_back(std::move(mailbox));
+  return noErr;
+}
+
+// Calls read for each item of the list parameter key; a missing parameter has no items.
+template <typename Read>
+OSErr ForEachItem(const AppleEvent &event, AEKeyword key, Read read) {
+  OwnedDesc list;
+  long count = 0;
+  OSErr err = AEGetParamDesc(&event, key, typeAEList, list.get());
+  if (err == errAEDescNotFound) return noErr;
+  if (err == noErr) err = AECountItems(list.get(), &count);
+  for (long i = 1; err == noErr && i <= count; i++) {
+    OwnedDesc item;
+    err = AEGetNthDesc(list.get(), i, typeWildCard, nullptr, item.get());
+    if (err == noErr) err = read(*item);
+  }
+  return err;
+}
+
+bool WantsQueue(const AppleEvent &event) {
+  Boolean save = false;
+  DescType type;
+  Size size;
+  return AEGetParamPtr(&event, keySave, typeBoolean, &type, &save, sizeof save, &size) == noErr && save;
+}
+
+OSErr CreateMail(MailClient &client, const AppleEvent &event, AppleEvent &reply) {
+  MailMessage message;
+  OSErr err = OptionalText(event, keyBody, &message.body);
+  if (err == noErr) err = OptionalText(event, keySubject, &message.subject);
+  if (err == noErr)
+    err = ForEachItem(event, keyRecipients, [&](const AEDesc &item) { return AddRecipient(item, &message); });
+  if (err == noErr) {
+    err = ForEachItem(event, keyFiles, [&](const AEDesc &item) {
+      std::string path;
+      OSErr status = AttachmentItemPath(item, &path);
+      if (status == noErr) message.attachments.push_back(path);
+      return status;
+    });
+  }
+  if (err == noErr)
+    err = MailClientWrite(client, message, WantsQueue(event) ? MailFolder::outbox : MailFolder::drafts);
+  if (err == fnfErr && WantsReply(reply))
+    standin::PutTextParam(reply, keyErrorString, "an attached file is missing");
+  return err;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  MailClient client;
+  int status = standin::StandInMain(argc, argv, kCreator, "Emailer", [&client](standin::StandInApp &app) {
+    OpenMailClient(app.DataFolder(), {}, &client);
+    app.InstallEventHandler(kCreator, kCreateMail, [&client](const AppleEvent &event, AppleEvent &reply) {
+      return CreateMail(client, event, reply);
+    });
+  });
+  CloseMailClient(&client);
+  return status;
+}

@@ -1,0 +1,203 @@
+// Mailsmith: the stand-in for Bare Bones Mailsmith, creator 'BLTO'. Its object model is
+// the open message windows ('mWnd', by unique ID or by index), each with the properties
+// 'pcnt' (the body), 'subj' and 'SeAc' (the sending account), recipient elements '!to ',
+// '!cc ' and '!bcc', and enclosures ('Encl'); and the accounts of the accounts file
+// ('Mact'). Events:
+//   'core'/'crel'  a message window (answers its specifier), a recipient of a window
+//                  ('prdt' {'Addr': text}) or an enclosure ('prdt' {'file': path}; fnfErr
+//                  when the file is missing)
+//   'core'/'setd'  a window's 'pcnt', 'subj' or 'SeAc' (an account of that name)
+//   'core'/'getd'  the name ('pnam') of every account, or of account n
+//   'mail'/'queu'  queues the window's message (written to the outbox) and closes it
+// Windows still open when Mailsmith quits are kept as drafts.
+#include <MacErrors.h>
+
+#include <iterator>
+#include <map>
+
+#include "apps/kit/StandInApp.h"
+#include "apps/mailstore/MailAddress.h"
+#include "apps/mailstore/MailClient.h"
+#include "apps/mailstore/MailEvents.h"
+
+namespace {
+
+constexpr OSType kCreator = FourCC("BLTO");
+constexpr DescType cWindow = FourCC("mWnd");
+constexpr DescType cAccount = FourCC("Mact");
+constexpr DescType cEnclosure = FourCC("Encl");
+constexpr DescType cTo = FourCC("!to ");
+constexpr DescType cCc = FourCC("!cc ");
+constexpr DescType cBcc = FourCC("!bcc");
+constexpr DescType pContents = FourCC("pcnt");
+constexpr DescType pSubject = FourCC("subj");
+constexpr DescType pSendingAccount = FourCC("SeAc");
+constexpr AEKeyword keyAddress = FourCC("Addr");
+constexpr AEKeyword keyFile = FourCC("file");
+constexpr AEEventClass kMailClass = FourCC("mail");
+constexpr AEEventID kQueue = FourCC("queu");
+
+struct Mailsmith {
+  MailClient client;
+  std::map<SInt32, MailMessage> windows;  // open windows by ID, oldest first
+  SInt32 nextID = 1;
+};
+
+OSErr ResolveWindow(Mailsmith &mailsmith, const AEDesc &specifier, MailMessage **window) {
+  ObjectSpec spec;
+  OSErr err = ReadObjectSpec(specifier, &spec);
+  if (err == noErr && (spec.want != cWindow || spec.from.type() != typeNull)) err = errAENoSuchObject;
+  if (err != noErr) return err;
+  auto found = mailsmith.windows.end();
+  SInt32 id = 0;
+  if (spec.form == formUniqueID && DescToLong(*spec.seld, &id) == noErr) found = mailsmith.windows.find(id);
+  long index = 0;
+  bool all = false;
+  if (spec.form == formAbsolutePosition &&
+      ReadIndexSelector(*spec.seld, static_cast<long>(mailsmith.windows.size()), &index, &all) == noErr &&
+      !all)
+    found = std::next(mailsmith.windows.begin(), index - 1);
+  if (found == mailsmith.windows.end()) return errAENoSuchObject;
+  *window = &found->second;
+  return noErr;
+}
+
+OSErr ResolveParamWindow(Mailsmith &mailsmith, const AppleEvent &event, AEKeyword key, MailMessage **window) {
+  OwnedDesc specifier;
+  OSErr err = AEGetParamDesc(&event, key, typeWildCard, specifier.get());
+  return err != noErr ? err : ResolveWindow(mailsmith, *specifier, window);
+}
+
+OSErr CreateWindow(Mailsmith &mailsmith, AppleEvent &reply) {
+  SInt32 id = mailsmith.nextID++;
+  mailsmith.windows.emplace(id, MailMessage{});
+  if (!WantsReply(reply)) return noErr;
+  OwnedDesc specifier;
+  OSErr err = MakeObjectSpec(formUniqueID, cWindow, typeSInt32, &id, sizeof id, nullptr, specifier.get());
+  return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, specifier.get());
+}
+
+std::vector<MailAddress> *RecipientList(MailMessage &window, DescType kind) {
+  if (kind == cTo) return &window.to;
+  if (kind == cCc) return &window.cc;
+  return kind == cBcc ? &window.bcc : nullptr;
+}
+
+// A recipient or an enclosure, inserted into the window 'insh' names, described by 'prdt'.
+OSErr CreateWindowElement(Mailsmith &mailsmith, DescType kind, const AppleEvent &event) {
+  MailMessage *window = nullptr;
+  OwnedDesc properties;
+  OSErr err = ResolveParamWindow(mailsmith, event, keyAEInsertHere, &window);
+  if (err == noErr) err = AEGetParamDesc(&event, keyAEPropData, typeAERecord, properties.get());
+  std::string text;
+  if (err == noErr) err = GetKeyUTF8(*properties, kind == cEnclosure ? keyFile : keyAddress, &text);
+  if (err != noErr) return err;
+  if (kind == cEnclosure) {
+    err = CheckAttachmentPath(text);
+    if (err == noErr) window->attachments.push_back(std::move(text));
+    return err;
+  }
+  std::vector<MailAddress> *list = RecipientList(*window, kind);
+  for (MailAddress &mailbox : ParseAddressList(text)) list->push_back(std::move(mailbox));
+  return noErr;
+}
+
+OSErr Create(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
+  DescType kind = 0, type;
+  Size size;
+  OSErr err = AEGetParamPtr(&event, keyAEObjectClass, typeType, &type, &kind, sizeof kind, &size);
+  if (err != noErr) return err;
+  if (kind == cWindow) return CreateWindow(mailsmith, reply);
+  if (kind == cEnclosure || kind == cTo || kind == cCc || kind == cBcc)
+    return CreateWindowElement(mailsmith, kind, event);
+  return errAECantHandleClass;
+}
+
+OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
+  OwnedDesc direct;
+  ObjectSpec spec;
+  OSType property = 0;
+  MailMessage *window = nullptr;
+  std::string value;
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
+  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
+  if (err == noErr) err = PropertyOf(spec, &property);
+  if (err == noErr) err = ResolveWindow(mailsmith, *spec.from, &window);
+  if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
+  if (err != noErr) return err;
+  if (property == pContents)
+    window->body = std::move(value);
+  else if (property == pSubject)
+    window->subject = std::move(value);
+  else if (property != pSendingAccount)
+    return errAENoSuchObject;
+  else if (!FindMailAccount(mailsmith.client.config, value))
+    return errAENoSuchObject;
+  else
+    window->account = std::move(value);
+  return noErr;
+}
+
+// 'pnam' of obj(form 'indx', want 'Mact', seld n or all).
+OSErr GetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
+  OwnedDesc direct;
+  ObjectSpec spec, accountSpec;
+  OSType property = 0;
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
+  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
+  if (err == noErr) err = PropertyOf(spec, &property);
+  if (err == noErr) err = ReadObjectSpec(*spec.from, &accountSpec);
+  if (err == noErr && (property != pName || accountSpec.want != cAccount)) err = errAENoSuchObject;
+  if (err == noErr && accountSpec.form != formAbsolutePosition) err = errAENoSuchObject;
+  const std::vector<MailAccount> &accounts = mailsmith.client.config.accounts;
+  long index = 0;
+  bool all = false;
+  if (err == noErr)
+    err = ReadIndexSelector(*accountSpec.seld, static_cast<long>(accounts.size()), &index, &all);
+  if (err != noErr) return err == errAEIllegalIndex ? OSErr(errAENoSuchObject) : err;
+  if (!all) return PutReplyText(reply, accounts[size_t(index - 1)].name);
+  OwnedDesc list;
+  err = AECreateList(nullptr, 0, false, list.get());
+  for (size_t i = 0; err == noErr && i < accounts.size(); i++)
+    err = AppendListText(list.get(), accounts[i].name);
+  return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, list.get());
+}
+
+OSErr Queue(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
+  MailMessage *window = nullptr;
+  OSErr err = ResolveParamWindow(mailsmith, event, keyDirectObject, &window);
+  if (err == noErr) err = MailClientWrite(mailsmith.client, *window, MailFolder::outbox);
+  if (err != noErr) return err;
+  for (auto at = mailsmith.windows.begin(); at != mailsmith.windows.end(); ++at) {
+    if (&at->second != window) continue;
+    mailsmith.windows.erase(at);
+    break;
+  }
+  return noErr;
+}
+
+void InstallHandlers(standin::StandInApp &app, Mailsmith &mailsmith) {
+  OpenMailClient(app.DataFolder(), {}, &mailsmith.client);
+  auto bind = [&mailsmith](OSErr (*handler)(Mailsmith &, const AppleEvent &, AppleEvent &)) {
+    return [&mailsmith, handler](const AppleEvent &event, AppleEvent &reply) {
+      return handler(mailsmith, event, reply);
+    };
+  };
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(Create));
+  app.InstallEventHandler(kAECoreSuite, kAESetData, bind(SetData));
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
+  app.InstallEventHandler(kMailClass, kQueue, bind(Queue));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Mailsmith mailsmith;
+  int status =
+      standin::StandInMain(argc, argv, kCreator, "Mailsmith",
+                           [&mailsmith](standin::StandInApp &app) { InstallHandlers(app, mailsmith); });
+  for (const auto &[id, window] : mailsmith.windows)
+    MailClientWrite(mailsmith.client, window, MailFolder::drafts);
+  CloseMailClient(&mailsmith.client);
+  return status;
+}

@@ -1,0 +1,38 @@
+// The mail side of a stand-in email client: its accounts file and its mail store, opened
+// together in the client's data folder, and the two ways a message leaves the client's
+// object model: queued into the outbox, or kept as a draft.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <MacTypes.h>
+
+#include "apps/mailstore/MailConfig.h"
+#include "apps/mailstore/MailMessage.h"
+#include "apps/mailstore/MailStore.h"
+
+struct MailClient {
+  std::string dataFolder;
+  MailConfig config;
+  MailStore *store = nullptr;  // null when the folder could not be opened
+  OSErr openStatus = noErr;    // why, then
+};
+
+// Creates dataFolder (and its parents) when missing, reads or writes the accounts file
+// (clientDefaults as in LoadMailConfig) and opens the mail store. On failure client->store
+// is null and every later write answers client->openStatus; the client keeps running.
+void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaults, MailClient *client);
+void CloseMailClient(MailClient *client);
+
+// The From mailbox of the account of that name; the first account's for an empty or
+// unknown name.
+const MailAddress &MailClientSender(const MailClient &client, const std::string &account);
+
+// Writes message to the outbox (queue) or to drafts, from its account's mailbox. Errors as
+// MailStoreWrite (fnfErr for a missing attachment: nothing is written).
+OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder);
+
+// Whether an attachment path can be read now: noErr, fnfErr, or notAFileErr for a folder
+// or special file. Checked when a client is told to attach, so the sender hears at once.
+OSErr CheckAttachmentPath(const std::string &path);

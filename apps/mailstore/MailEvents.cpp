@@ -1,0 +1,145 @@
+#include "apps/mailstore/MailEvents.h"
+
+#include <MacErrors.h>
+
+#include <vector>
+
+#include "apps/mailstore/MailText.h"
+
+namespace {
+
+std::string DescBytes(const AEDesc &desc) {
+  std::string bytes(static_cast<size_t>(AEGetDescDataSize(&desc)), '\0');
+  if (!bytes.empty() && AEGetDescData(&desc, bytes.data(), static_cast<Size>(bytes.size())) != noErr)
+    bytes.clear();
+  return bytes;
+}
+
+}  // namespace
+
+OSErr DescToUTF8(const AEDesc &desc, std::string *text) {
+  if (desc.descriptorType == typeChar) {
+    *text = MacRomanToUTF8(DescBytes(desc));
+    return noErr;
+  }
+  if (desc.descriptorType == typeUTF8Text) {
+    *text = ValidUTF8(DescBytes(desc));
+    return noErr;
+  }
+  OwnedDesc coerced;
+  OSErr err = AECoerceDesc(&desc, typeUTF8Text, coerced.get());
+  if (err == noErr) *text = ValidUTF8(DescBytes(*coerced));
+  return err;
+}
+
+OSErr GetParamUTF8(const AppleEvent &event, AEKeyword key, std::string *text) {
+  OwnedDesc value;
+  OSErr err = AEGetParamDesc(&event, key, typeWildCard, value.get());
+  return err != noErr ? err : DescToUTF8(*value, text);
+}
+
+OSErr GetKeyUTF8(const AERecord &record, AEKeyword key, std::string *text) {
+  OwnedDesc value;
+  OSErr err = AEGetKeyDesc(&record, key, typeWildCard, value.get());
+  return err != noErr ? err : DescToUTF8(*value, text);
+}
+
+OSErr DescToLong(const AEDesc &desc, SInt32 *value) {
+  OwnedDesc number;
+  OSErr err = AECoerceDesc(&desc, typeSInt32, number.get());
+  if (err == noErr && AEGetDescDataSize(number.get()) != sizeof *value) err = errAECorruptData;
+  return err != noErr ? err : AEGetDescData(number.get(), value, sizeof *value);
+}
+
+OSErr ReadIndexSelector(const AEDesc &seld, long count, long *index, bool *all) {
+  *all = false;
+  *index = 0;
+  if (seld.descriptorType == typeAbsoluteOrdinal) {
+    OSType ordinal = 0;
+    if (AEGetDescDataSize(&seld) != sizeof ordinal) return errAECorruptData;
+    AEGetDescData(&seld, &ordinal, sizeof ordinal);
+    *all = ordinal == kAEAll;
+    if (*all) return noErr;
+    if (ordinal == FourCC("firs"))
+      *index = 1;
+    else if (ordinal == FourCC("last"))
+      *index = count;
+    else
+      return errAEIllegalIndex;
+  } else {
+    SInt32 number = 0;
+    OSErr err = DescToLong(seld, &number);
+    if (err != noErr) return err;
+    *index = number < 0 ? count + 1 + number : number;
+  }
+  return (*index >= 1 && *index <= count) ? OSErr(noErr) : OSErr(errAEIllegalIndex);
+}
+
+OSErr GetKeyLong(const AERecord &record, AEKeyword key, SInt32 *value) {
+  DescType type;
+  Size size;
+  return AEGetKeyPtr(&record, key, typeSInt32, &type, value, sizeof *value, &size);
+}
+
+OSErr GetKeyCode(const AERecord &record, AEKeyword key, OSType *code) {
+  OwnedDesc value;
+  OSErr err = AEGetKeyDesc(&record, key, typeWildCard, value.get());
+  if (err != noErr) return err;
+  if (value.type() != typeType && value.type() != typeEnumerated && value.type() != typeKeyword &&
+      value.type() != typeProperty)
+    return errAEWrongDataType;
+  if (AEGetDescDataSize(value.get()) != sizeof *code) return errAECorruptData;
+  return AEGetDescData(value.get(), code, sizeof *code);
+}
+
+OSErr ReadObjectSpec(const AEDesc &specifier, ObjectSpec *spec) {
+  if (specifier.descriptorType != typeObjectSpecifier) return errAEWrongDataType;
+  OSErr err = GetKeyCode(specifier, keyAEKeyForm, &spec->form);
+  if (err == noErr) err = GetKeyCode(specifier, keyAEDesiredClass, &spec->want);
+  if (err == noErr) err = AEGetKeyDesc(&specifier, keyAEKeyData, typeWildCard, spec->seld.get());
+  if (err == noErr) {
+    // A missing 'from' means the application, as a null descriptor does.
+    OSErr fromErr = AEGetKeyDesc(&specifier, keyAEContainer, typeWildCard, spec->from.get());
+    if (fromErr != noErr && fromErr != errAEDescNotFound) err = fromErr;
+  }
+  return err;
+}
+
+OSErr PropertyOf(const ObjectSpec &spec, OSType *property) {
+  if (spec.form != formPropertyID || spec.seld.type() != typeType || AEGetDescDataSize(&*spec.seld) != 4)
+    return errAENoSuchObject;
+  return AEGetDescData(&*spec.seld, property, sizeof *property);
+}
+
+OSErr MakeObjectSpec(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
+                     const AEDesc *container, AEDesc *result) {
+  AERecord record;
+  OSErr err = AECreateList(nullptr, 0, true, &record);
+  if (err != noErr) return err;
+  err = AEPutKeyPtr(&record, keyAEKeyForm, typeEnumerated, &form, sizeof form);
+  if (err == noErr) err = AEPutKeyPtr(&record, keyAEDesiredClass, typeType, &want, sizeof want);
+  if (err == noErr) err = AEPutKeyPtr(&record, keyAEKeyData, seldType, seldData, seldSize);
+  if (err == noErr && container) err = AEPutKeyDesc(&record, keyAEContainer, container);
+  if (err == noErr && !container) err = AEPutKeyPtr(&record, keyAEContainer, typeNull, nullptr, 0);
+  if (err == noErr) err = AECoerceDesc(&record, typeObjectSpecifier, result);
+  AEDisposeDesc(&record);
+  return err;
+}
+
+OSErr PutReplyText(AppleEvent &reply, const std::string &utf8) {
+  std::string roman = UTF8ToMacRoman(utf8);
+  return AEPutParamPtr(&reply, keyDirectObject, typeChar, roman.data(), static_cast<Size>(roman.size()));
+}
+
+OSErr AppendListText(AEDescList *list, const std::string &utf8) {
+  std::string roman = UTF8ToMacRoman(utf8);
+  return AEPutPtr(list, 0, typeChar, roman.data(), static_cast<Size>(roman.size()));
+}
+
+OSErr AttachmentItemPath(const AEDesc &item, std::string *path) {
+  if (item.descriptorType != typeObjectSpecifier) return DescToUTF8(item, path);
+  ObjectSpec spec;
+  OSErr err = ReadObjectSpec(item, &spec);
+  if (err == noErr && spec.form != formName) err = errAENoSuchObject;
+  return err != noErr ? err : DescToUTF8(*spec.seld, path);
+}

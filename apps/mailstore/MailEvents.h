@@ -1,0 +1,79 @@
+// What the stand-in email clients share in reading and answering Apple Events: texts in
+// either encoding a client accepts, object specifiers, attachment paths, and an owning
+// descriptor. Everything here reads untrusted events defensively: a missing or ill-typed
+// part gives an Apple Event Manager error, never a crash.
+#pragma once
+
+#include <AppleEvents.h>
+
+#include <string>
+
+// An AEDesc that disposes itself; get() hands it to the Apple Event calls.
+class OwnedDesc {
+ public:
+  OwnedDesc() { AEInitializeDesc(&desc_); }
+  ~OwnedDesc() { AEDisposeDesc(&desc_); }
+  OwnedDesc(const OwnedDesc &) = delete;
+  OwnedDesc &operator=(const OwnedDesc &) = delete;
+  AEDesc *get() { return &desc_; }
+  const AEDesc &operator*() const { return desc_; }
+  DescType type() const { return desc_.descriptorType; }
+
+ private:
+  AEDesc desc_;
+};
+
+// The text of a descriptor as UTF-8: 'TEXT' is Mac OS Roman, 'utf8' is taken as UTF-8
+// (made valid), any other type is coerced to 'utf8' by the Apple Event Manager.
+OSErr DescToUTF8(const AEDesc &desc, std::string *text);
+// The same for a parameter of an event, or a key of a record ('prdt' and the like).
+OSErr GetParamUTF8(const AppleEvent &event, AEKeyword key, std::string *text);
+OSErr GetKeyUTF8(const AERecord &record, AEKeyword key, std::string *text);
+
+// Whether the sender waits for this reply: for an event sent without wanting one, the kit
+// hands handlers the null descriptor, and nothing put into it would be kept.
+inline bool WantsReply(const AppleEvent &reply) {
+  return reply.descriptorType != typeNull;
+}
+
+// A number descriptor ('shor', 'long' or anything that coerces) as a 32-bit integer.
+OSErr DescToLong(const AEDesc &desc, SInt32 *value);
+
+// The element an index selector picks among count elements: 'long' n counts from 1 (a
+// negative n from the end), 'abso' 'firs', 'last' and 'all ' do what they say; *all is set
+// for 'all ' (and *index to 0). errAEIllegalIndex when the index lies outside 1..count.
+OSErr ReadIndexSelector(const AEDesc &seld, long count, long *index, bool *all);
+
+// A 16-bit or 32-bit integer parameter or key, read as 'long'.
+OSErr GetKeyLong(const AERecord &record, AEKeyword key, SInt32 *value);
+// A four-character code of the types 'type' or 'enum' (keys 'form', 'want', enumerators).
+OSErr GetKeyCode(const AERecord &record, AEKeyword key, OSType *code);
+
+// The parts of an object specifier (a record of type 'obj '). seld and from are copies
+// owned by the ObjectSpec; from is the null descriptor for the application itself.
+struct ObjectSpec {
+  OSType form = 0;
+  DescType want = 0;
+  OwnedDesc seld;
+  OwnedDesc from;
+};
+OSErr ReadObjectSpec(const AEDesc &specifier, ObjectSpec *spec);
+
+// The property code of obj(form 'prop', want 'prop', seld 'type' code, from ...);
+// errAENoSuchObject for a specifier of another form.
+OSErr PropertyOf(const ObjectSpec &spec, OSType *property);
+
+// A new object specifier in result (caller disposes): obj(form, want, seld, from), with
+// 'from' the null descriptor when container is null.
+OSErr MakeObjectSpec(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
+                     const AEDesc *container, AEDesc *result);
+
+// A text answer for the reply's direct parameter, as 'TEXT' (Mac OS Roman).
+OSErr PutReplyText(AppleEvent &reply, const std::string &utf8);
+// Appends one name as 'TEXT' to a list.
+OSErr AppendListText(AEDescList *list, const std::string &utf8);
+
+// The file path an attachment item names: an object specifier whose 'seld' is the path
+// (form 'name', of class 'alis' or 'file'), or the path as a text descriptor. The path is
+// taken as a POSIX path; Mac OS Roman text is transcoded to UTF-8 first.
+OSErr AttachmentItemPath(const AEDesc &item, std::string *path);

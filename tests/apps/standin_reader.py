@@ -1,0 +1,86 @@
+"""Reads back, with Python's standard email package, the mail that a stand-in client wrote
+in StandInClientsTest, and checks it field by field. Every client's test plays the same
+cases: "full" (all fields, two attachments, a personality or account), an empty message,
+"One attachment" (texts sent as UTF-8), "Missing file" (queued after an attachment was
+refused), all queued; and "Draft", left unqueued.
+
+usage: standin_reader.py CLIENT DATA_FOLDER FILES_FOLDER"""
+import email
+import email.policy
+import email.utils
+import os
+import sys
+import unittest
+
+CLIENT, DATA, FILES = None, None, None
+# Emailer has no choice of account: it sends from the first one of the accounts file.
+SENDER = {"Emailer": ("Ann Home", "ann@home.example")}
+
+
+def load(maildir):
+    messages = {}
+    folder = os.path.join(DATA, maildir, "new")
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            raw = f.read()
+        msg = email.message_from_string(raw.decode("utf-8"), policy=email.policy.default)
+        messages[msg["Subject"] or ""] = (name, msg, raw)
+    return messages
+
+
+def mailboxes(msg, field):
+    return [(a.display_name, a.addr_spec) for a in msg[field].addresses] if msg[field] else []
+
+
+class StandInMail(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.outbox = load("outbox")
+        cls.drafts = load("drafts")
+
+    def test_each_case_lands_in_its_folder(self):
+        self.assertEqual(sorted(self.outbox), ["", "Café “news”", "Missing file", "One attachment ✓"])
+        self.assertEqual(sorted(self.drafts), ["Draft"])
+        for _, msg, raw in list(self.outbox.values()) + list(self.drafts.values()):
+            self.assertIsNone(msg["Bcc"])
+            self.assertNotIn(b"dora@", raw)
+            self.assertEqual(msg["MIME-Version"], "1.0")
+            self.assertIsNotNone(email.utils.parsedate_to_datetime(msg["Date"]))
+            self.assertTrue(msg["Message-ID"].startswith("<"))
+
+    def test_full_message(self):
+        name, msg, _ = self.outbox["Café “news”"]
+        self.assertEqual(mailboxes(msg, "From"), [SENDER.get(CLIENT, ("Ann Work", "ann@work.example"))])
+        self.assertEqual(mailboxes(msg, "To"), [("Ann Lee", "ann@example.com"), ("Börje", "borje@example.com")])
+        self.assertEqual(mailboxes(msg, "Cc"), [("", "carl@example.com")])
+        self.assertEqual(msg.get_body(("plain",)).get_content(), "Dear Ann,\n\nnaïve résumé.\n")
+        with open(os.path.join(DATA, "envelopes", name), "rb") as f:
+            envelope = email.message_from_bytes(f.read(), policy=email.policy.default)
+        self.assertEqual(mailboxes(envelope, "Bcc"), [("Dora", "dora@example.com")])
+        self.check_attachments(msg, ["notes.txt", "data.bin"])
+
+    def test_empty_one_attachment_and_missing_file(self):
+        _, empty, _ = self.outbox[""]
+        self.assertIsNone(empty["To"])
+        self.assertEqual(empty.get_content(), "")
+        _, one, _ = self.outbox["One attachment ✓"]
+        self.assertEqual(mailboxes(one, "To"), [("", "ann@example.com")])
+        self.check_attachments(one, ["notes.txt"])
+        _, missing, _ = self.outbox["Missing file"]
+        self.check_attachments(missing, [])
+        _, draft, _ = self.drafts["Draft"]
+        self.assertEqual(mailboxes(draft, "To"), [("", "ann@example.com")])
+
+    def check_attachments(self, msg, names):
+        parts = list(msg.iter_attachments())
+        self.assertEqual([p.get_filename() for p in parts], names)
+        for part in parts:
+            self.assertEqual(part["Content-Transfer-Encoding"], "base64")
+            with open(os.path.join(FILES, part.get_filename()), "rb") as f:
+                self.assertEqual(part.get_payload(decode=True), f.read())
+
+
+if __name__ == "__main__":
+    CLIENT, DATA, FILES = sys.argv[1:4]
+    del sys.argv[1:4]
+    unittest.main()
