@@ -5,7 +5,10 @@
 #include <MacMemory.h>
 #include <Resources.h>
 
+#include "clients/EmailClients.h"
 #include "external/HostCallbacks.h"
+#include "merge/MergePreparation.h"
+#include "merge/MergedMessage.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 #include "support/Conversions.h"
@@ -122,17 +125,38 @@ char *SelectItems(char *, SInt32) { return LongToPointer(DictionaryItems(Store()
 char *SelectScreen(char *, SInt32) { return GetFullScreenRectangle(); }
 char *SelectGestalt(char *, SInt32) { return BoolToPointer(true); }
 
+// A list handle as a host string: CR line ends become LF; the handle is disposed.
+char *ListToPointer(Handle list) {
+  char *text = HandleKillToPointer(list);
+  ReplaceCharacters(13, 10, text);
+  return text;
+}
+
+char *SelectClients(char *, SInt32) { return ListToPointer(GetEmailClientInfoHandle()); }
+char *SelectEncodings(char *text, SInt32) { return ListToPointer(GetEmailClientEncodings(TextOrEmpty(text))); }
+char *SelectSupportsHTML(char *text, SInt32) {
+  return BoolToPointer(GetEmailClientSupportsHTML(TextOrEmpty(text)) != 0);
+}
+char *SelectStart(char *text, SInt32) { return BoolToPointer(StartEmailClientConnection(TextOrEmpty(text))); }
+char *SelectMerge(char *, SInt32 number) { return BoolToPointer(CreateMergedEmailMessage(number)); }
+char *SelectFinish(char *, SInt32) {
+  FinishEmailClientConnection();
+  return nullptr;
+}
+
 struct SelectorEntry {
   OSType selector;
   SelectorHandler handler;
 };
 
-// Selectors of subsystems not in this table ("Clnt", "Strt", "Merg", ...) answer nothing.
+// Selectors of subsystems not in this table answer nothing.
 const SelectorEntry kSelectors[] = {
     {FourCC("Init"), SelectInit},    {FourCC("Kill"), SelectKill},       {FourCC("Cler"), SelectClear},
     {FourCC("Apnd"), SelectAppend},  {FourCC("AddD"), SelectAddData},    {FourCC("Wrte"), SelectWrite},
     {FourCC("Read"), SelectRead},    {FourCC("Rmve"), SelectRemove},     {FourCC("RmFi"), SelectRemoveFirst},
     {FourCC("Itms"), SelectItems},   {FourCC("ScRe"), SelectScreen},     {FourCC("Gest"), SelectGestalt},
+    {FourCC("Clnt"), SelectClients}, {FourCC("Encd"), SelectEncodings},  {FourCC("sHTM"), SelectSupportsHTML},
+    {FourCC("Strt"), SelectStart},   {FourCC("Merg"), SelectMerge},      {FourCC("Fnsh"), SelectFinish},
 };
 
 }  // namespace
