@@ -7,17 +7,15 @@
 //   account <name> <full name> [<address> ...]   an Apple Mail account ('mact')
 //   pop <name>                                    a POP account ('popA')
 //   imap <name>                                   an IMAP account ('impA')
+//   ghost <name>                                  an Apple Mail account listed by name only
 //   setting <number> <text>                       a Eudora setting ('ePrf'); absent: no such object
 //   silent <class>                                queries about this class get no direct parameter
 //   die <class>                                   a query about this class ends the process
-// Eudora's settings, as they stand after each 'setd', are written to settings.txt in the
-// data folder ("<number>\t<text>" per line).
 #include <MacErrors.h>
 
 #include <unistd.h>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +31,7 @@ struct Account {
 
 struct Script {
   std::vector<Account> mailAccounts;
+  std::vector<std::string> ghosts;                          // listed after the accounts, with no properties
   std::map<OSType, std::vector<std::string>> accountNames;  // 'popA', 'impA'
   std::map<SInt32, std::string> settings;
   std::vector<OSType> silent;
@@ -46,9 +45,11 @@ OSType CodeOf(const std::string &text) {
 
 std::vector<std::string> SplitTabs(const std::string &line) {
   std::vector<std::string> fields;
-  std::stringstream in(line);
-  std::string field;
-  while (std::getline(in, field, '\t')) fields.push_back(field);
+  size_t start = 0;
+  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
+    fields.push_back(line.substr(start, tab - start));
+  }
+  fields.push_back(line.substr(start));
   return fields;
 }
 
@@ -60,6 +61,8 @@ Script ReadScript(const std::string &path) {
     std::vector<std::string> f = SplitTabs(line);
     if (f.size() >= 3 && f[0] == "account") {
       script.mailAccounts.push_back({f[1], f[2], std::vector<std::string>(f.begin() + 3, f.end())});
+    } else if (f.size() == 2 && f[0] == "ghost") {
+      script.ghosts.push_back(f[1]);
     } else if (f.size() == 2 && f[0] == "pop") {
       script.accountNames[FourCC("popA")].push_back(f[1]);
     } else if (f.size() == 2 && f[0] == "imap") {
@@ -168,6 +171,7 @@ class TestClient {
     std::vector<std::string> names;
     if (objectClass == FourCC("mact")) {
       for (const Account &account : script_.mailAccounts) names.push_back(account.name);
+      names.insert(names.end(), script_.ghosts.begin(), script_.ghosts.end());
     } else {
       names = script_.accountNames[objectClass];
     }
@@ -205,13 +209,7 @@ class TestClient {
     if (err == noErr) err = standin::GetTextParam(event, keyAEData, &value);
     if (err != noErr) return err;
     script_.settings[number] = value;
-    SaveSettings();
     return noErr;
-  }
-
-  void SaveSettings() {
-    std::ofstream out(app_.DataFolder() + "/settings.txt", std::ios::trunc);
-    for (const auto &[number, text] : script_.settings) out << number << '\t' << text << '\n';
   }
 
   standin::StandInApp &app_;

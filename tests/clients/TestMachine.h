@@ -100,22 +100,22 @@ class TestMachine {
     return lines;
   }
 
-  // Asks every running application to quit, and makes sure it has.
+  // Asks every running application to quit, and waits until the Process Manager no longer
+  // lists any (a zombie left to a reaper that never reaps is not listed).
   void QuitAll() {
-    ProcessSerialNumber psn = {0, kNoProcess};
-    std::vector<pid_t> pids;
-    while (GetNextProcess(&psn) == noErr) pids.push_back(pid_t(psn.lowLongOfPSN));
+    std::vector<pid_t> pids = RunningProcesses();
     for (pid_t pid : pids) kill(pid, SIGTERM);
-    for (int tries = 0; tries < 200 && !pids.empty(); ++tries) {
-      if (kill(pids.back(), 0) != 0)
-        pids.pop_back();
-      else
-        usleep(10000);
-    }
-    for (pid_t pid : pids) kill(pid, SIGKILL);
+    for (int tries = 0; tries < 500 && !RunningProcesses().empty(); ++tries) usleep(2000);
+    for (pid_t pid : RunningProcesses()) kill(pid, SIGKILL);
   }
 
  private:
+  static std::vector<pid_t> RunningProcesses() {
+    std::vector<pid_t> pids;
+    ProcessSerialNumber psn = {0, kNoProcess};
+    while (GetNextProcess(&psn) == noErr) pids.push_back(pid_t(psn.lowLongOfPSN));
+    return pids;
+  }
   static std::string ReadFile(const std::string &path) {
     std::ifstream in(path);
     std::stringstream text;
