@@ -75,6 +75,26 @@ void AppendHex(std::string *out, Content data) {
   out->push_back('$');
 }
 
+// The size of the types printed as numbers, codes and Booleans; data of another size is hex.
+size_t PrintedSize(DescType type) {
+  switch (type) {
+    case typeSInt16:
+      return 2;
+    case typeBoolean:
+      return 1;
+    case typeSInt32:
+    case typeUInt32:
+    case typeEnumerated:
+    case typeType:
+    case typeKeyword:
+    case typeProperty:
+    case typeAbsoluteOrdinal:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
 void AppendData(std::string *out, DescType type, Content data) {
   if (data.size == 0) {
     if (type == typeNull) {
@@ -85,7 +105,7 @@ void AppendData(std::string *out, DescType type, Content data) {
     }
     return;
   }
-  switch (data.size == 4 ? type : data.size == 2 && type == typeSInt16 ? type : data.size == 1 ? type : 0) {
+  switch (PrintedSize(type) == data.size ? type : 0) {
     case typeSInt32:
       out->append(std::to_string(int32_t(GetBigEndian32(data.bytes))));
       return;

@@ -46,6 +46,8 @@ TEST_F(AEPrint, PlainData) {
       {typeNull, nullptr, 0, "null()"},
       {typeProcessSerialNumber, psn, 8, "'psn '($0000000000001234$)"},
       {typeSInt32, "\x01\x02", 2, "'long'($0102$)"},
+      {typeAbsoluteOrdinal, "a", 1, "'abso'($61$)"},
+      {typeBoolean, "\x00\x01", 2, "'bool'($0001$)"},
       {FourCC("alis"), "\x00\xAB", 2, "'alis'($00AB$)"},
   };
   for (const auto &c : cases) EXPECT_EQ(PrintData(c.type, c.data, c.size), c.printed);
