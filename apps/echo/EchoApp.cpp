@@ -7,6 +7,8 @@
 //   'fail'  answers with the error number in its direct parameter and an 'errs' text
 //   'hang'  never answers (sleeps until it is told to quit)
 //   'die '  exits on the spot, leaving the sender without a reply
+// and 'core'/'crel', which answers with the number of properties in its 'prdt' record, as a
+// client answers a new message with a reference to it.
 #include "apps/kit/StandInApp.h"
 
 #include <MacErrors.h>
@@ -56,6 +58,15 @@ void InstallHandlers(standin::StandInApp &app, std::vector<SInt32> &notes) {
   app.InstallEventHandler(kEchoClass, FourCC("hang"), [&app](const AppleEvent &, AppleEvent &) {
     while (!app.QuitRequested()) usleep(5000);
     return OSErr(noErr);
+  });
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, [](const AppleEvent &event, AppleEvent &reply) {
+    AERecord properties;
+    AEInitializeDesc(&properties);
+    long count = 0;
+    OSErr err = AEGetParamDesc(&event, keyAEPropData, typeAERecord, &properties);
+    if (err == noErr) err = AECountItems(&properties, &count);
+    AEDisposeDesc(&properties);
+    return err != noErr ? err : standin::PutLongParam(reply, keyDirectObject, SInt32(count));
   });
   app.InstallEventHandler(kEchoClass, FourCC("die "),
                           [](const AppleEvent &, AppleEvent &) -> OSErr { _exit(3); });

@@ -10,9 +10,10 @@
 #include <MacErrors.h>
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,7 +23,7 @@ namespace {
 
 constexpr double kReplyWriteSeconds = 5.0;
 
-// SIGTERM and SIGINT end the event loop: the handler sets the flag and wakes poll().
+// SIGTERM and SIGINT end the event loop: the handler sets the flag and wakes epoll_wait().
 std::atomic<bool> terminationSignalled{false};
 int wakeWrite = -1;
 int wakeRead = -1;
@@ -169,21 +170,33 @@ OSErr StandInApp::Run() {
   OSErr err = Register();
   if (err != noErr) return err;
   CatchTerminationSignals();
-  std::vector<pollfd> fds;
-  while (!QuitRequested()) {
-    fds.assign({{wakeRead, POLLIN, 0}, {listener_, POLLIN, 0}});
-    for (auto &client : clients_) fds.push_back({client->fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-    if (fds[1].revents != 0) AcceptClients();
-    std::vector<std::unique_ptr<Client>> kept;
-    for (size_t at = 0; at < clients_.size(); at++) {
-      bool ready = at + 2 < fds.size() && fds[at + 2].revents != 0;
-      if (!ready || (!QuitRequested() && ServeClient(*clients_[at]))) kept.push_back(std::move(clients_[at]));
-    }
-    clients_ = std::move(kept);
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event listen{EPOLLIN, {.u64 = 0}};
+  epoll_event wake{EPOLLIN, {.u64 = 1}};
+  if (epoll_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &listen) != 0 ||
+      epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeRead, &wake) != 0) {
+    err = ioErr;
   }
+  epoll_event events[64];
+  while (err == noErr && !QuitRequested()) {
+    int count = epoll_wait(epoll_, events, 64, -1);
+    if (count < 0 && errno != EINTR) break;
+    std::vector<uint64_t> ready;
+    for (int at = 0; at < count; at++) {
+      if (events[at].data.u64 == 0) AcceptClients();
+      if (events[at].data.u64 > 1) ready.push_back(events[at].data.u64);
+    }
+    std::sort(ready.begin(), ready.end());  // older connections first, so that events keep their order
+    for (uint64_t id : ready) {
+      auto client = clients_.find(id);
+      if (client != clients_.end() && (QuitRequested() || !ServeClient(*client->second)))
+        clients_.erase(client);
+    }
+  }
+  close(epoll_);
+  epoll_ = -1;
   Unregister();
-  return noErr;
+  return err;
 }
 
 void StandInApp::AcceptClients() {
@@ -197,9 +210,14 @@ void StandInApp::AcceptClients() {
       close(fd);
       continue;
     }
+    epoll_event ready{EPOLLIN, {.u64 = nextClient_}};
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ready) != 0) {
+      close(fd);
+      continue;
+    }
     auto client = std::make_unique<Client>();
     client->fd = fd;
-    clients_.push_back(std::move(client));
+    clients_[nextClient_++] = std::move(client);
   }
 }
 

@@ -110,8 +110,10 @@ class StandInApp {
   std::string name_;
   std::string dataFolder_;
   std::map<std::pair<AEEventClass, AEEventID>, EventHandler> handlers_;
-  std::vector<std::unique_ptr<Client>> clients_;  // in the order they connected
+  std::map<uint64_t, std::unique_ptr<Client>> clients_;  // by serial number: in the order they connected
+  uint64_t nextClient_ = 2;  // 0 and 1 stand for the listener and the wake-up pipe
   int listener_ = -1;
+  int epoll_ = -1;
   int journal_ = -1;
   bool registered_ = false;
   std::atomic<bool> quitRequested_{false};
@@ -121,8 +123,9 @@ class StandInApp {
 
 // Installs an application on a volume: the folder <volumeRoot>/<name>.app with
 // Contents/PkgInfo ("APPL" and the creator) and Contents/MacOS/<name>, a symbolic link to
-// executablePath, and the application's line in the volume's desktop database. Installing
-// again replaces the link and the line. name is at most 59 bytes and has no '/' (bdNamErr).
+// executablePath, and the application's line in the volume's desktop database. The volume
+// folder (an absolute path) is created if need be. Installing again replaces the link and the
+// line. name is at most 59 bytes and has no '/' (bdNamErr).
 OSErr InstallApplication(const std::string &volumeRoot, const std::string &name, OSType creator,
                          const std::string &executablePath);
 

@@ -54,10 +54,9 @@ OSErr InstallApplication(const std::string &volumeRoot, const std::string &name,
                          const std::string &executablePath) {
   if (name.empty() || name.size() > 59 || name.find('/') != std::string::npos || name[0] == '.')
     return bdNamErr;
-  struct stat info {};
-  if (stat(volumeRoot.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return nsvErr;
+  if (volumeRoot.empty() || volumeRoot[0] != '/') return nsvErr;
   std::string contents = volumeRoot + "/" + name + ".app/Contents";
-  OSErr err = MakeFolders(contents + "/MacOS");
+  OSErr err = MakeFolders(contents + "/MacOS");  // the volume too, on a fresh machine
   if (err == noErr) err = WritePackageInfo(contents, creator);
   if (err != noErr) return err;
   std::string link = contents + "/MacOS/" + name;

@@ -34,7 +34,8 @@ struct Connection {
   int fd = -1;
   uint32_t sequence = 0;
   FrameReader reader;
-  std::mutex lock;  // held for a whole exchange
+  int64_t receiveTimeout = 0;  // microseconds last set as the socket's receive time-out
+  std::mutex lock;             // held for a whole exchange
 
   ~Connection() {
     if (fd >= 0) close(fd);
@@ -57,18 +58,30 @@ int ConnectToProcess(const ProcessEntry &entry) {
   return fd;
 }
 
-// The cached connection to the process, or a new one; null when it cannot be reached.
-std::shared_ptr<Connection> ConnectionTo(const ProcessEntry &entry, bool fresh) {
+std::shared_ptr<Connection> CachedConnection(pid_t pid) {
   std::lock_guard<std::mutex> guard(connectionsLock);
-  auto found = connections.find(entry.pid);
-  if (found != connections.end() && found->second->started == entry.started && !fresh) return found->second;
-  if (found != connections.end()) connections.erase(found);
+  auto found = connections.find(pid);
+  return found != connections.end() ? found->second : nullptr;
+}
+
+// A new connection to the live process, replacing any cached one; null when it cannot be
+// reached (*err says why).
+std::shared_ptr<Connection> NewConnection(pid_t pid, OSErr *err) {
+  ProcessEntry entry;
+  if (!FindLiveProcess(pid, &entry)) {
+    *err = procNotFound;
+    return nullptr;
+  }
   int fd = ConnectToProcess(entry);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *err = IsProcessAlive(entry.pid, entry.started) ? connectionInvalid : procNotFound;
+    return nullptr;
+  }
   auto connection = std::make_shared<Connection>();
   connection->pid = entry.pid;
   connection->started = entry.started;
   connection->fd = fd;
+  std::lock_guard<std::mutex> guard(connectionsLock);
   connections[entry.pid] = connection;
   return connection;
 }
@@ -90,36 +103,36 @@ bool ReadAddress(const AppleEvent *event, DescType *type, std::vector<uint8_t> *
   return err == noErr;
 }
 
-// The live process that the event's address attribute names.
-OSErr ResolveTarget(const AppleEvent *event, ProcessEntry *entry) {
+// The process that the event's address attribute names. A 'psn ' or 'kpid' address names
+// its pid directly; a signature is looked up among the live applications.
+OSErr TargetPid(const AppleEvent *event, pid_t *pid) {
   DescType type = 0;
   std::vector<uint8_t> data;
   if (!ReadAddress(event, &type, &data)) return errAEUnknownAddressType;
   if (type == typeApplSignature && data.size() == 4) {
     OSType creator;
     std::memcpy(&creator, data.data(), 4);
-    for (ProcessEntry &live : LiveProcesses()) {
+    for (const ProcessEntry &live : LiveProcesses()) {
       if (live.creator == creator) {
-        *entry = live;
+        *pid = live.pid;
         return noErr;
       }
     }
     return procNotFound;
   }
-  pid_t pid = 0;
   if (type == typeProcessSerialNumber && data.size() == sizeof(ProcessSerialNumber)) {
     ProcessSerialNumber psn;
     std::memcpy(&psn, data.data(), sizeof psn);
     if (psn.highLongOfPSN != 0 || psn.lowLongOfPSN > 0x7fffffff) return procNotFound;
-    pid = psn.lowLongOfPSN == kCurrentProcess ? getpid() : pid_t(psn.lowLongOfPSN);
+    *pid = psn.lowLongOfPSN == kCurrentProcess ? getpid() : pid_t(psn.lowLongOfPSN);
   } else if (type == typeKernelProcessID && data.size() == sizeof(int32_t)) {
     int32_t kernelPid;
     std::memcpy(&kernelPid, data.data(), 4);
-    pid = kernelPid;
+    *pid = kernelPid;
   } else {
     return errAEUnknownAddressType;
   }
-  return pid > 0 && FindLiveProcess(pid, entry) ? OSErr(noErr) : OSErr(procNotFound);
+  return *pid > 0 ? OSErr(noErr) : OSErr(procNotFound);
 }
 
 OSErr BuildFrame(const AEDesc *desc, uint32_t kind, uint32_t sequence, std::vector<uint8_t> *frame) {
@@ -134,12 +147,12 @@ OSErr BuildFrame(const AEDesc *desc, uint32_t kind, uint32_t sequence, std::vect
   return noErr;
 }
 
-// Waits for the reply of the given sequence; older replies (of sends that timed out) are
-// passed over.
-OSErr AwaitReply(Connection &connection, uint32_t sequence, int64_t deadline, AppleEvent *reply) {
+// Waits up to `wait` nanoseconds from `start` (or for ever: kNoDeadline) for the reply of the
+// given sequence; older replies (of sends that timed out) are passed over.
+OSErr AwaitReply(Connection &connection, uint32_t sequence, int64_t start, int64_t wait, AppleEvent *reply) {
   FrameHeader header;
   std::vector<uint8_t> body;
-  for (;;) {
+  for (bool first = true;; first = false) {
     while (connection.reader.Next(&header, &body)) {
       if (header.kind != kFrameReply || header.sequence != sequence) continue;
       AEDesc received;
@@ -158,26 +171,34 @@ OSErr AwaitReply(Connection &connection, uint32_t sequence, int64_t deadline, Ap
       return noErr;
     }
     if (connection.reader.Broken()) return errAECorruptData;
-    WireStatus waited = WaitReadable(connection.fd, deadline);
-    if (waited == WireStatus::kTimedOut) return errAETimeout;
-    WireStatus filled = waited == WireStatus::kOK ? connection.reader.Fill(connection.fd) : waited;
-    if (filled != WireStatus::kOK) return connectionInvalid;
+    // The whole time-out the first time round, so that the socket's time-out stays the same
+    // from one send to the next; what is left of it afterwards.
+    int64_t left = wait == kNoDeadline ? 0 : first ? wait : start + wait - MonotonicNanos();
+    int64_t micros = wait == kNoDeadline ? 0 : left < 1000 ? -1 : left / 1000;
+    WireStatus status = connection.reader.FillWaiting(connection.fd, micros, &connection.receiveTimeout);
+    if (status == WireStatus::kTimedOut) return errAETimeout;
+    if (status != WireStatus::kOK) return connectionInvalid;
   }
 }
 
-int64_t DeadlineFor(long timeOutInTicks) {
+// The time-out in nanoseconds, or kNoDeadline.
+int64_t WaitFor(long timeOutInTicks) {
   if (timeOutInTicks == kNoTimeOut) return kNoDeadline;
-  return DeadlineAfterTicks(timeOutInTicks < 0 ? kDefaultTimeoutTicks : timeOutInTicks);
+  long ticks = timeOutInTicks < 0 ? kDefaultTimeoutTicks : timeOutInTicks;
+  double nanos = double(ticks) / 60.0 * TimeScale() * 1e9;
+  return nanos < 1e17 ? int64_t(nanos) : kNoDeadline;  // past three years is for ever
 }
 
-// Writes the frame on the process's connection, connecting again once if the cached
-// connection turns out to have been closed by the other side (nothing was delivered then).
-OSErr Deliver(const ProcessEntry &target, std::vector<uint8_t> &frame, int64_t deadline,
-              std::shared_ptr<Connection> *used, std::unique_lock<std::mutex> *held) {
+// Writes the frame on the process's connection. A cached connection is used without looking
+// at the process table: if its process has gone, the write fails at once (nothing was
+// delivered) and the table then tells whether the process is still there to connect to.
+OSErr Deliver(pid_t pid, std::vector<uint8_t> &frame, int64_t deadline, std::shared_ptr<Connection> *used,
+              std::unique_lock<std::mutex> *held) {
   for (int attempt = 0; attempt < 2; attempt++) {
-    std::shared_ptr<Connection> connection = ConnectionTo(target, attempt > 0);
-    if (connection == nullptr)
-      return IsProcessAlive(target.pid, target.started) ? connectionInvalid : procNotFound;
+    OSErr err = noErr;
+    std::shared_ptr<Connection> connection = attempt == 0 ? CachedConnection(pid) : nullptr;
+    if (connection == nullptr) connection = NewConnection(pid, &err);
+    if (connection == nullptr) return err;
     std::unique_lock<std::mutex> lock(connection->lock);
     PutBigEndian32(frame.data() + 4, ++connection->sequence);
     WireStatus status = WriteAll(connection->fd, frame.data(), frame.size(), deadline);
@@ -188,7 +209,6 @@ OSErr Deliver(const ProcessEntry &target, std::vector<uint8_t> &frame, int64_t d
     }
     DropConnection(connection);
     if (status == WireStatus::kTimedOut) return errAETimeout;
-    if (!IsProcessAlive(target.pid, target.started)) return procNotFound;
   }
   return connectionInvalid;
 }
@@ -199,7 +219,10 @@ void SendProcessNotice(const ProcessEntry &target, uint32_t kind, bool value) {
   std::vector<uint8_t> frame(kFrameHeaderSize + 1);
   PutFrameHeader(frame.data(), {kind, 0, 1});
   frame[kFrameHeaderSize] = value ? 1 : 0;
-  std::shared_ptr<Connection> connection = ConnectionTo(target, false);
+  OSErr err = noErr;
+  std::shared_ptr<Connection> connection = CachedConnection(target.pid);
+  if (connection == nullptr || connection->started != target.started)
+    connection = NewConnection(target.pid, &err);
   if (connection == nullptr) return;
   std::lock_guard<std::mutex> lock(connection->lock);
   if (WriteAll(connection->fd, frame.data(), frame.size(), DeadlineAfterSeconds(kNoticeSeconds)) !=
@@ -220,20 +243,22 @@ OSErr AESend(const AppleEvent *theAppleEvent, AppleEvent *reply, AESendMode send
   if (replyMode != kAENoReply && replyMode != kAEWaitReply) return errAEUnknownSendMode;
   bool waits = replyMode == kAEWaitReply;
 
-  ProcessEntry target;
-  OSErr err = ResolveTarget(theAppleEvent, &target);
+  pid_t pid = 0;
+  OSErr err = TargetPid(theAppleEvent, &pid);
   std::vector<uint8_t> frame;
   if (err == noErr)
     err = BuildFrame(theAppleEvent, waits ? kFrameEventWantsReply : kFrameEventNoReply, 0, &frame);
   if (err != noErr) return err;
   TraceDesc(theAppleEvent);
 
-  int64_t deadline = DeadlineFor(timeOutInTicks);
+  int64_t start = MonotonicNanos();
+  int64_t wait = WaitFor(timeOutInTicks);
+  int64_t deadline = wait == kNoDeadline ? kNoDeadline : start + wait;
   std::shared_ptr<Connection> connection;
   std::unique_lock<std::mutex> held;
-  err = Deliver(target, frame, deadline, &connection, &held);
+  err = Deliver(pid, frame, deadline, &connection, &held);
   if (err != noErr || !waits) return err;
-  err = AwaitReply(*connection, connection->sequence, deadline, reply);
+  err = AwaitReply(*connection, connection->sequence, start, wait, reply);
   if (err == connectionInvalid || err == errAECorruptData) DropConnection(connection);
   return err;
 }

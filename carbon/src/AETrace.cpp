@@ -16,17 +16,9 @@ std::string AEPrintLine(const AEDesc *desc) {
     DisposeHandle(text);
     return "<AEPrint failed: " + std::to_string(status) + ">";
   }
-  std::string line;
-  Size size = GetHandleSize(text);
-  line.reserve(size_t(size));
-  for (Size at = 0; at < size; at++) {
-    char c = (*text)[at];
-    if (c == '\n') {
-      line += "\\n";
-    } else {
-      line += c;
-    }
-  }
+  std::string line(*text, size_t(GetHandleSize(text)));
+  for (size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at + 2))
+    line.replace(at, 1, "\\n");
   DisposeHandle(text);
   return line;
 }

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <cerrno>
@@ -78,6 +79,25 @@ WireStatus WaitReadable(int fd, int64_t deadline) {
 }
 
 WireStatus FrameReader::Fill(int fd) {
+  return Receive(fd, MSG_DONTWAIT);
+}
+
+WireStatus FrameReader::FillWaiting(int fd, int64_t micros, int64_t *timeoutSet) {
+  if (micros < 0) {
+    WireStatus status = Receive(fd, MSG_DONTWAIT);
+    return status == WireStatus::kOK && !received_ ? WireStatus::kTimedOut : status;
+  }
+  if (micros != *timeoutSet) {
+    timeval limit{time_t(micros / 1000000), suseconds_t(micros % 1000000)};
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return WireStatus::kFailed;
+    *timeoutSet = micros;
+  }
+  WireStatus status = Receive(fd, 0);
+  return status == WireStatus::kOK && !received_ ? WireStatus::kTimedOut : status;
+}
+
+WireStatus FrameReader::Receive(int fd, int flags) {
+  received_ = false;
   if (used_ > 0) {  // keep the unread bytes at the front
     std::memmove(buffer_.data(), buffer_.data() + used_, end_ - used_);
     end_ -= used_;
@@ -85,9 +105,10 @@ WireStatus FrameReader::Fill(int fd) {
   }
   if (buffer_.size() - end_ < 4096) buffer_.resize(buffer_.size() < 65536 ? 65536 : buffer_.size() * 2);
   for (;;) {
-    ssize_t got = recv(fd, buffer_.data() + end_, buffer_.size() - end_, MSG_DONTWAIT);
+    ssize_t got = recv(fd, buffer_.data() + end_, buffer_.size() - end_, flags);
     if (got > 0) {
       end_ += size_t(got);
+      received_ = true;
       return WireStatus::kOK;
     }
     if (got == 0) return WireStatus::kClosed;
@@ -114,7 +135,7 @@ bool FrameReader::Next(FrameHeader *header, std::vector<uint8_t> *body) {
 int ConnectToSocket(const std::string &path) {
   sockaddr_un address;
   if (!SocketAddress(path, &address)) return -1;
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // A Unix socket connects at once or not at all; EAGAIN means its backlog is full.
   int result;

@@ -58,17 +58,26 @@ WireStatus WaitReadable(int fd, int64_t deadline);
 class FrameReader {
  public:
   WireStatus Fill(int fd);
+  // Waits for bytes with one blocking receive under the socket's receive time-out (cheaper
+  // than poll and then receive), for a socket that is not non-blocking. micros: how long to
+  // wait, 0 for as long as it takes, negative for not at all. *timeoutSet remembers the
+  // time-out last given to the socket, so that it is set only when it changes.
+  WireStatus FillWaiting(int fd, int64_t micros, int64_t *timeoutSet);
   bool Next(FrameHeader *header, std::vector<uint8_t> *body);
   bool Broken() const { return broken_; }
 
  private:
+  WireStatus Receive(int fd, int flags);
+
   std::vector<uint8_t> buffer_;  // bytes [used_, end_) have arrived and are not yet handed out
   size_t used_ = 0;
   size_t end_ = 0;
   bool broken_ = false;
+  bool received_ = false;  // the last receive brought bytes
 };
 
-// A connected, non-blocking, close-on-exec socket, or -1.
+// A connected, close-on-exec socket, or -1. It blocks: the calls above that must not wait
+// say so with MSG_DONTWAIT.
 int ConnectToSocket(const std::string &path);
 // A listening, non-blocking, close-on-exec socket of mode 0600 at path, or -1.
 int ListenOnSocket(const std::string &path);

@@ -1,6 +1,7 @@
 #include "ProcTime.h"
 
-#include <cstdlib>
+#include <Events.h>
+
 #include <ctime>
 
 namespace carbon {
@@ -12,12 +13,7 @@ int64_t MonotonicNanos() {
 }
 
 double TimeScale() {
-  static const double scale = [] {
-    const char *text = std::getenv("QUILLCAST_TIME_SCALE");
-    double value = text != nullptr ? std::strtod(text, nullptr) : 1.0;
-    return value > 0 && value < 1e6 ? value : 1.0;
-  }();
-  return scale;
+  return CarbonTimeScale();
 }
 
 int64_t DeadlineAfterSeconds(double seconds) {

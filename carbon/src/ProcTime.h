@@ -1,6 +1,6 @@
 // Internal to the carbon layer: the monotonic clock and the deadlines of the Process
 // Manager, AESend and Launch Services, in ticks (sixtieths of a second) stretched or
-// shortened by the layer's time scale (QUILLCAST_TIME_SCALE).
+// shortened by the layer's time scale (CarbonTimeScale in Events.h).
 #pragma once
 
 #include <cstdint>
