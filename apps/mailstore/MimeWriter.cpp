@@ -56,16 +56,26 @@ constexpr ExtensionType kTypes[] = {
     {"json", "application/json"},
 };
 
+// The message re-encodes a header whenever its list changes, so the mailboxes are gathered
+// in a list of their own and appended in one step.
 void AddMailboxes(GMimeMessage *message, GMimeAddressType type, const std::vector<MailAddress> &mailboxes) {
-  InternetAddressList *list = g_mime_message_get_addresses(message, type);  // owned by message
+  GRef<InternetAddressList> gathered(internet_address_list_new());
   for (const MailAddress &mailbox : mailboxes) {
     std::string address = ValidUTF8(HeaderValue(mailbox.address));
     if (address.empty()) continue;
     std::string name = ValidUTF8(HeaderValue(mailbox.name));
     GRef<InternetAddress> entry(internet_address_mailbox_new(name.c_str(), address.c_str()));
     internet_address_set_charset(entry.get(), "utf-8");
-    internet_address_list_add(list, entry.get());
+    internet_address_list_add(gathered.get(), entry.get());
   }
+  if (internet_address_list_length(gathered.get()) > 0)
+    internet_address_list_append(g_mime_message_get_addresses(message, type), gathered.get());
+}
+
+// The local time zone, looked up once: GLib would read it from the system for every message.
+GTimeZone *LocalTimeZone() {
+  static GTimeZone *zone = g_time_zone_new_local();
+  return zone;
 }
 
 // The body's bytes go in unchanged as UTF-8 (GMime's own set_text would pick a narrower
@@ -169,7 +179,7 @@ OSErr BuildMimeMessage(const MailMessage &message, const MailAddress &from,
   AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_TO, message.to);
   AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_CC, message.cc);
   g_mime_message_set_subject(mime.get(), ValidUTF8(HeaderValue(message.subject)).c_str(), "utf-8");
-  GDateTime *now = g_date_time_new_now_local();
+  GDateTime *now = g_date_time_new_now(LocalTimeZone());
   g_mime_message_set_date(mime.get(), now);
   g_date_time_unref(now);
   g_mime_message_set_message_id(mime.get(), messageId.c_str());
