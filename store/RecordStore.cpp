@@ -6,6 +6,7 @@
 #include "support/Conversions.h"
 
 #include <cassert>
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -65,16 +66,6 @@ Boolean DictionaryValidIndex(const RecordStore *store, SInt32 index) {
   return store->data != nullptr && store->offsets != nullptr && index >= 0 && index < store->items;
 }
 
-UInt32 DictionaryLength(const RecordStore *store, SInt32 index) {
-  return Offsets(store)[index + 1] - Offsets(store)[index];
-}
-
-void DictionaryRead(const RecordStore *store, SInt32 index, void *dest, UInt32 count) {
-  BlockMoveData(DictionaryData(store, index), dest, count);
-}
-
-Ptr DictionaryData(const RecordStore *store, SInt32 index) { return *store->data + Offsets(store)[index]; }
-
 Boolean DictionaryWrite(RecordStore *store, SInt32 index, const void *src, UInt32 length) {
   if (!DictionaryValidIndex(store, index)) return false;
   UInt32 *offsets = Offsets(store);
@@ -89,9 +80,12 @@ Boolean DictionaryWrite(RecordStore *store, SInt32 index, const void *src, UInt3
   }
   Ptr data = *store->data;
   UInt32 next = offsets[index + 1];
-  if (next != total) BlockMove(data + next, data + next + length - old, Size(total - next));
-  BlockMoveData(src, data + offsets[index], length);
-  ShiftOffsets(offsets, index + 1, store->items, SInt64(length) - old);
+  // A value of the same length moves nothing and shifts no offset.
+  if (length != old) {
+    if (next != total) BlockMove(data + next, data + next + length - old, Size(total - next));
+    ShiftOffsets(offsets, index + 1, store->items, SInt64(length) - old);
+  }
+  if (length > 0) std::memcpy(data + offsets[index], src, length);
   assert(DictionaryCheck(store));
   return true;
 }

@@ -11,6 +11,8 @@
 
 #include <MacTypes.h>
 
+#include <cstring>
+
 struct RecordStore {
   Handle data;             // the bytes of all records, record 0 first
   Handle offsets;          // items + 1 UInt32 offsets into data
@@ -36,9 +38,17 @@ SInt32 DictionaryItems(const RecordStore *store);
 Boolean DictionaryValidIndex(const RecordStore *store, SInt32 index);
 // The unchecked calls: they require a created store and a valid index (and count <= the
 // record's length). A pointer from DictionaryData lives until the store next changes.
-UInt32 DictionaryLength(const RecordStore *store, SInt32 index);
-void DictionaryRead(const RecordStore *store, SInt32 index, void *dest, UInt32 count);
-Ptr DictionaryData(const RecordStore *store, SInt32 index);
+// They are inline because every read of a record goes through them.
+inline UInt32 DictionaryLength(const RecordStore *store, SInt32 index) {
+  const auto *offsets = reinterpret_cast<const UInt32 *>(*store->offsets);
+  return offsets[index + 1] - offsets[index];
+}
+inline Ptr DictionaryData(const RecordStore *store, SInt32 index) {
+  return *store->data + reinterpret_cast<const UInt32 *>(*store->offsets)[index];
+}
+inline void DictionaryRead(const RecordStore *store, SInt32 index, void *dest, UInt32 count) {
+  if (count > 0) std::memcpy(dest, DictionaryData(store, index), count);
+}
 
 // False, with the store unchanged, on an absent store, a bad index or short memory.
 Boolean DictionaryWrite(RecordStore *store, SInt32 index, const void *src, UInt32 length);

@@ -1,6 +1,6 @@
 // The record store against a std::vector<std::string> doing the same work, in the same run:
 // append, rewrite, read and remove 1,000,000 records of 100 bytes, and 10,000 removals from
-// the front. Prints the time ratio of each phase and the store's memory against the bytes
+// the front of 100,000 records. Prints the time ratio of each phase and the store's memory against the bytes
 // of its records. The store allocates two blocks in all; the baseline one per record.
 #include <MacMemory.h>
 
@@ -20,8 +20,11 @@ namespace {
 constexpr SInt32 kRecords = 1000000;
 constexpr UInt32 kRecordBytes = 100;
 constexpr SInt32 kFrontRemovals = 10000;
+// Each removal from the front moves every record behind it, so this phase runs on a smaller
+// store to keep the whole run short.
+constexpr SInt32 kFrontRecords = 100000;
 
-std::map<std::string, double> seconds;  // "phase/kind" -> time of the phase
+std::map<std::string, double> seconds;  // "phase/kind" -> the fastest run of the phase
 double storeMemoryRatio = 0;
 
 struct Timer {
@@ -31,19 +34,20 @@ struct Timer {
 
 std::string Bytes(char fill) { return std::string(kRecordBytes, fill); }
 
-void FillStore(RecordStore *store, const std::string &bytes) {
+void FillStore(RecordStore *store, const std::string &bytes, SInt32 count = kRecords) {
   InitDictionary(store);
-  for (SInt32 i = 0; i < kRecords; i++) {
+  for (SInt32 i = 0; i < count; i++) {
     DictionaryAppend(store);
     DictionaryWrite(store, i, bytes.data(), kRecordBytes);
   }
 }
 
-void FillVector(std::vector<std::string> *records, const std::string &bytes) {
-  for (SInt32 i = 0; i < kRecords; i++) records->emplace_back(bytes);
+void FillVector(std::vector<std::string> *records, const std::string &bytes, SInt32 count = kRecords) {
+  for (SInt32 i = 0; i < count; i++) records->emplace_back(bytes);
 }
 
-// Runs one phase once: prepare (untimed), work (timed), finish (untimed).
+// Runs one phase: prepare (untimed), work (timed), finish (untimed), as many times as the
+// benchmark's iterations; the fastest run counts, which keeps a busy machine's noise out.
 template <typename Prepare, typename Work, typename Finish>
 void Phase(benchmark::State &state, const std::string &name, Prepare prepare, Work work, Finish finish) {
   for (auto _ : state) {
@@ -52,17 +56,18 @@ void Phase(benchmark::State &state, const std::string &name, Prepare prepare, Wo
     work();
     double elapsed = timer.Elapsed();
     state.SetIterationTime(elapsed);
-    seconds[name] = elapsed;
+    auto [entry, added] = seconds.emplace(name, elapsed);
+    if (!added && elapsed < entry->second) entry->second = elapsed;
     finish();
   }
-  state.SetItemsProcessed(name.find("front") != std::string::npos ? kFrontRemovals : kRecords);
+  state.SetItemsProcessed(state.iterations() * (name.find("front") != std::string::npos ? kFrontRemovals : kRecords));
 }
 
 void StoreBenchmark(benchmark::State &state, const std::string &phase) {
   RecordStore store{};
   const std::string a = Bytes('a'), b = Bytes('b');
   auto prepare = [&] {
-    if (phase != "append") FillStore(&store, a);
+    if (phase != "append") FillStore(&store, a, phase == "front" ? kFrontRecords : kRecords);
   };
   auto work = [&] {
     char buffer[kRecordBytes];
@@ -95,7 +100,7 @@ void VectorBenchmark(benchmark::State &state, const std::string &phase) {
   std::vector<std::string> records;
   const std::string a = Bytes('a'), b = Bytes('b');
   auto prepare = [&] {
-    if (phase != "append") FillVector(&records, a);
+    if (phase != "append") FillVector(&records, a, phase == "front" ? kFrontRecords : kRecords);
   };
   auto work = [&] {
     char buffer[kRecordBytes];
@@ -125,17 +130,19 @@ void PrintRatios() {
     std::printf("%-8s %12.1f %12.1f %16.2f\n", phase, store * 1000, vector * 1000, vector > 0 ? store / vector : 0);
   }
   std::printf("store memory / record bytes: %.3f (target 1.1 at most)\n", storeMemoryRatio);
-  std::printf("(\"front\" is %d removals of record 0 from %d records.)\n", kFrontRemovals, kRecords);
+  std::printf("(\"front\" is %d removals of record 0 from %d records.)\n", kFrontRemovals, kFrontRecords);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   for (const char *phase : {"append", "write", "read", "remove", "front"}) {
+    // The short phases run three times; the long removals once.
+    int runs = std::string(phase) == "remove" || std::string(phase) == "front" ? 1 : 3;
     benchmark::RegisterBenchmark((std::string("store/") + phase).c_str(), StoreBenchmark, std::string(phase))
-        ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+        ->Iterations(runs)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("vector/") + phase).c_str(), VectorBenchmark, std::string(phase))
-        ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+        ->Iterations(runs)->UseManualTime()->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
