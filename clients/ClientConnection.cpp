@@ -9,6 +9,7 @@
 
 #include "clients/ClientEvents.h"
 #include "clients/EmailClients.h"
+#include "clients/MailAccounts.h"
 #include "clients/ObjectQueries.h"
 #include "support/ApplicationLookup.h"
 #include "support/ErrorReporting.h"
@@ -73,83 +74,28 @@ SInt32 OpenOutlookWork(EmailClientConnection *connection) {
 
 // ----- Apple Mail: account table -----
 
-// Copies a descriptor's data into a new block (caller releases it).
-SInt32 CopyDescData(const AEDesc *desc, Ptr *data, UInt32 *length) {
-  Size size = AEGetDescDataSize(desc);
-  OSErr err = noErr;
-  Ptr block = AllocPtrFinal(&err, size);
-  if (block == nullptr) return err;
-  err = AEGetDescData(desc, block, size);
-  if (err != noErr) {
-    DestroyPtrFinal(block);
-    return err;
-  }
-  *data = block;
-  *length = UInt32(size);
-  return noErr;
-}
-
-// The first of the account's addresses as text, or an empty text when it has none.
-SInt32 GetFirstAddress(const AEDescList *addresses, AEDesc *address) {
-  long count = 0;
-  SInt32 err = AECountItems(addresses, &count);
-  if (err != noErr) return err;
-  if (count == 0) return AECreateDesc(typeChar, nullptr, 0, address);
-  AEKeyword key;
-  return AEGetNthDesc(addresses, 1, typeChar, &key, address);
-}
-
-// "Full Name <address>" into the entry's sender block.
-SInt32 MakeSenderText(const AEDesc *fullName, const AEDesc *address, MailAccountEntry *entry) {
-  Size nameSize = AEGetDescDataSize(fullName);
-  Size addressSize = AEGetDescDataSize(address);
-  OSErr err = noErr;
-  Ptr sender = AllocPtrFinal(&err, nameSize + addressSize + 3);
-  if (sender == nullptr) return err;
-  Ptr end = sender;
-  if (nameSize > 0) AEGetDescData(fullName, end, nameSize);
-  end += nameSize;
-  *end++ = ' ';
-  *end++ = '<';
-  if (addressSize > 0) AEGetDescData(address, end, addressSize);
-  end += addressSize;
-  *end = '>';
-  entry->sender = sender;
-  entry->senderLength = UInt32(nameSize + addressSize + 3);
-  return noErr;
-}
-
 // Asks Mail for the full name and the addresses of the entry's account.
 SInt32 GetAccountSender(const ProcessSerialNumber *process, MailAccountEntry *entry) {
   AEDesc fullName;
   AEDesc addresses;
-  AEDesc address;
   AEInitializeDesc(&fullName);
   AEInitializeDesc(&addresses);
-  AEInitializeDesc(&address);
   SInt32 err = GetPropertyOfNamedObject(process, &fullName, kFullNameProperty, typeChar, kMailAccountClass,
                                         entry->name, entry->nameLength);
   if (err == noErr) {
     err = GetPropertyOfNamedObject(process, &addresses, kEmailAddressesProperty, typeWildCard,
                                    kMailAccountClass, entry->name, entry->nameLength);
   }
-  if (err == noErr) err = GetFirstAddress(&addresses, &address);
+  if (err == noErr) err = MakeMailAccountSender(&fullName, &addresses, entry);
   AEDisposeDesc(&addresses);
-  if (err == noErr) err = MakeSenderText(&fullName, &address, entry);
   AEDisposeDesc(&fullName);
-  AEDisposeDesc(&address);
   return err;
 }
 
 // Fills one entry from item `index` of Mail's account names.
 SInt32 FillMailAccount(const ProcessSerialNumber *process, const AEDescList *names, long index,
                        MailAccountEntry *entry) {
-  AEKeyword key;
-  AEDesc item;
-  AEInitializeDesc(&item);
-  SInt32 err = AEGetNthDesc(names, index, typeChar, &key, &item);
-  if (err == noErr) err = CopyDescData(&item, &entry->name, &entry->nameLength);
-  AEDisposeDesc(&item);
+  SInt32 err = CopyMailAccountName(names, index, entry);
   if (err != noErr) return err;
   return GetAccountSender(process, entry);
 }
@@ -196,13 +142,7 @@ void InitConnection(EmailClientConnection *connection, OSType signature, const P
 void ReleaseConnection(EmailClientConnection *connection) {
   AEDisposeDesc(&connection->popAccounts);
   AEDisposeDesc(&connection->imapAccounts);
-  if (connection->accounts != nullptr) {
-    for (SInt32 index = 0; index < connection->accountCount; ++index) {
-      DestroyPtrFinal(connection->accounts[index].name);
-      DestroyPtrFinal(connection->accounts[index].sender);
-    }
-    DestroyPtrFinal(reinterpret_cast<Ptr>(connection->accounts));
-  }
+  ReleaseMailAccounts(connection->accounts, connection->accountCount);
   DestroyPtrFinal(reinterpret_cast<Ptr>(connection));
 }
 
