@@ -10,7 +10,6 @@
 
 #include "clients/ClientConnection.h"
 #include "clients/EmailClients.h"
-#include "send/FieldSenders.h"
 #include "tests/send/EventCapture.h"
 
 namespace {
@@ -272,21 +271,6 @@ TEST(AttachmentLineRule, ItemsRunUpToEachCR) {
     while (NextAttachmentItem(&walk, &item, &length)) items.emplace_back(item, length);
     EXPECT_EQ(items, c.items) << c.text;
   }
-}
-
-TEST(FieldSenders, EmptyTextsAndBlankListsSendNothing) {
-  emailClientSend = CaptureSend;
-  const ProcessSerialNumber psn = {0, 1};
-  AEDesc object;
-  AEInitializeDesc(&object);
-  const unsigned char to[] = {2, 't', 'o'};
-  EXPECT_EQ(SendEudoraField(&object, &psn, to, "x", 0), 0);
-  EXPECT_EQ(SendEudoraRecipients(&object, &psn, to, " \r\t", 3), 0);
-  EXPECT_EQ(SendEudoraRecipients(&object, &psn, to, ", ,", 3), 0);
-  EXPECT_EQ(SendMailsmithField(&object, &psn, FourCC("subj"), "x", 0), 0);
-  EXPECT_EQ(SendMailsmithRecipients(&object, &psn, FourCC("!to "), "  ", 2), 0);
-  EXPECT_TRUE(capturedEvents.empty());
-  emailClientSend = SendEmailClientEventNow;
 }
 
 }  // namespace
