@@ -133,6 +133,7 @@ OSErr ErrnoToLaunchError(int error) {
 OSErr SpawnDetached(const LaunchPlan &plan, int output, pid_t *pid) {
   std::vector<std::string> env = ChildEnvironment(plan.applicationPath);
   std::vector<char *> envp;
+  envp.reserve(env.size() + 1);
   for (std::string &item : env) envp.push_back(item.data());
   envp.push_back(nullptr);
   std::string argv0 = plan.name;

@@ -36,7 +36,7 @@ bool PidOf(const ProcessSerialNumber *psn, pid_t *pid) {
 void SetPascal(StringPtr out, const std::string &text) {
   size_t length = std::min<size_t>(text.size(), 255);
   out[0] = uint8_t(length);
-  std::memcpy(out + 1, text.data(), length);
+  std::copy_n(text.data(), length, out + 1);
 }
 
 std::string LinkTarget(const char *path) {
@@ -91,18 +91,22 @@ using namespace carbon;
 OSErr GetNextProcess(ProcessSerialNumber *PSN) {
   if (PSN == nullptr) return paramErr;
   std::vector<ProcessEntry> live = LiveProcesses();
+  std::map<pid_t, uint64_t> orders;
+  for (const ProcessEntry &entry : live) orders[entry.pid] = entry.order;
   std::lock_guard<std::mutex> guard(ordersLock);
-  for (const ProcessEntry &entry : live) lastOrders[entry.pid] = entry.order;
   uint64_t afterOrder = 0;
   pid_t afterPid = 0;
   if (PSN->highLongOfPSN != 0 || PSN->lowLongOfPSN != kNoProcess) {
-    auto known = lastOrders.find(PidOf(PSN, &afterPid) ? afterPid : 0);
-    if (known == lastOrders.end()) {
+    if (!PidOf(PSN, &afterPid)) afterPid = 0;
+    auto current = orders.find(afterPid);
+    auto seen = lastOrders.find(afterPid);  // a process that quit since the last call
+    if (current == orders.end() && seen == lastOrders.end()) {
       *PSN = {0, kNoProcess};
       return procNotFound;
     }
-    afterOrder = known->second;
+    afterOrder = current != orders.end() ? current->second : seen->second;
   }
+  lastOrders = std::move(orders);
   for (const ProcessEntry &entry : live) {
     if (entry.order > afterOrder || (entry.order == afterOrder && entry.pid > afterPid)) {
       *PSN = {0, UInt32(entry.pid)};
