@@ -3,9 +3,15 @@
 //
 // One connection per target process stays open across calls (and is shared by the
 // Process Manager's notices), so that events to one process arrive in the order sent and a
-// send costs no connect. A connection is dropped when its process is gone, when a write
-// fails part way, or when the other side sends something that is not a frame; the next send
-// connects again.
+// send costs neither a connect nor a look at the process table. A connection is dropped when
+// its process is gone, when a write fails or times out part way, or when the other side
+// sends something that is not a frame; the next send looks the process up and connects again.
+//
+// Results besides the Apple Event Manager's own: procNotFound when the process is not there
+// (or has quit), connectionInvalid when it went away before answering, errAETimeout when no
+// reply came in time (a late reply is passed over by the next send), errAECorruptData for a
+// reply that is not a well-formed event, errAEUnknownAddressType for an address other than
+// 'psn ', 'kpid' or 'sign', errAEUnknownSendMode for kAEQueueReply.
 #include "AETrace.h"
 #include "AEWire.h"
 #include "ProcTime.h"
