@@ -2,4 +2,4 @@
 // reference keeps the linker from leaving the entry's module out of the archive.
 #include "external/External.h"
 
-[[gnu::used]] static const auto *const kEntry = &getXtable;
+[[gnu::used]] static auto *const kEntry = &getXtable;

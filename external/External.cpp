@@ -21,7 +21,9 @@ namespace {
 const char kExternalName[] = "QuillcastExternals";
 const char kEmpty[] = "";
 
-RecordStore *Store() { return &globals.records; }
+RecordStore *Store() {
+  return &globals.records;
+}
 
 // A missing text counts as the empty one for the selectors that read it.
 char *TextOrEmpty(char *text) {
@@ -78,7 +80,9 @@ char *SelectClear(char *, SInt32) {
   return nullptr;
 }
 
-char *SelectAppend(char *, SInt32) { return BoolToPointer(DictionaryAppend(Store())); }
+char *SelectAppend(char *, SInt32) {
+  return BoolToPointer(DictionaryAppend(Store()));
+}
 
 // "AddD": text[0] is the separator the script used, text[1] the one to store instead, and
 // the data starts at text[2]. A text shorter than two characters stores an empty record.
@@ -121,9 +125,15 @@ char *SelectRemoveFirst(char *, SInt32 number) {
   return nullptr;
 }
 
-char *SelectItems(char *, SInt32) { return LongToPointer(DictionaryItems(Store())); }
-char *SelectScreen(char *, SInt32) { return GetFullScreenRectangle(); }
-char *SelectGestalt(char *, SInt32) { return BoolToPointer(true); }
+char *SelectItems(char *, SInt32) {
+  return LongToPointer(DictionaryItems(Store()));
+}
+char *SelectScreen(char *, SInt32) {
+  return GetFullScreenRectangle();
+}
+char *SelectGestalt(char *, SInt32) {
+  return BoolToPointer(true);
+}
 
 // A list handle as a host string: CR line ends become LF; the handle is disposed.
 char *ListToPointer(Handle list) {
@@ -132,13 +142,21 @@ char *ListToPointer(Handle list) {
   return text;
 }
 
-char *SelectClients(char *, SInt32) { return ListToPointer(GetEmailClientInfoHandle()); }
-char *SelectEncodings(char *text, SInt32) { return ListToPointer(GetEmailClientEncodings(TextOrEmpty(text))); }
+char *SelectClients(char *, SInt32) {
+  return ListToPointer(GetEmailClientInfoHandle());
+}
+char *SelectEncodings(char *text, SInt32) {
+  return ListToPointer(GetEmailClientEncodings(TextOrEmpty(text)));
+}
 char *SelectSupportsHTML(char *text, SInt32) {
   return BoolToPointer(GetEmailClientSupportsHTML(TextOrEmpty(text)) != 0);
 }
-char *SelectStart(char *text, SInt32) { return BoolToPointer(StartEmailClientConnection(TextOrEmpty(text))); }
-char *SelectMerge(char *, SInt32 number) { return BoolToPointer(CreateMergedEmailMessage(number)); }
+char *SelectStart(char *text, SInt32) {
+  return BoolToPointer(StartEmailClientConnection(TextOrEmpty(text)));
+}
+char *SelectMerge(char *, SInt32 number) {
+  return BoolToPointer(CreateMergedEmailMessage(number));
+}
 char *SelectFinish(char *, SInt32) {
   FinishEmailClientConnection();
   return nullptr;
@@ -151,12 +169,12 @@ struct SelectorEntry {
 
 // Selectors of subsystems not in this table answer nothing.
 const SelectorEntry kSelectors[] = {
-    {FourCC("Init"), SelectInit},    {FourCC("Kill"), SelectKill},       {FourCC("Cler"), SelectClear},
-    {FourCC("Apnd"), SelectAppend},  {FourCC("AddD"), SelectAddData},    {FourCC("Wrte"), SelectWrite},
-    {FourCC("Read"), SelectRead},    {FourCC("Rmve"), SelectRemove},     {FourCC("RmFi"), SelectRemoveFirst},
-    {FourCC("Itms"), SelectItems},   {FourCC("ScRe"), SelectScreen},     {FourCC("Gest"), SelectGestalt},
-    {FourCC("Clnt"), SelectClients}, {FourCC("Encd"), SelectEncodings},  {FourCC("sHTM"), SelectSupportsHTML},
-    {FourCC("Strt"), SelectStart},   {FourCC("Merg"), SelectMerge},      {FourCC("Fnsh"), SelectFinish},
+    {FourCC("Init"), SelectInit},    {FourCC("Kill"), SelectKill},      {FourCC("Cler"), SelectClear},
+    {FourCC("Apnd"), SelectAppend},  {FourCC("AddD"), SelectAddData},   {FourCC("Wrte"), SelectWrite},
+    {FourCC("Read"), SelectRead},    {FourCC("Rmve"), SelectRemove},    {FourCC("RmFi"), SelectRemoveFirst},
+    {FourCC("Itms"), SelectItems},   {FourCC("ScRe"), SelectScreen},    {FourCC("Gest"), SelectGestalt},
+    {FourCC("Clnt"), SelectClients}, {FourCC("Encd"), SelectEncodings}, {FourCC("sHTM"), SelectSupportsHTML},
+    {FourCC("Strt"), SelectStart},   {FourCC("Merg"), SelectMerge},     {FourCC("Fnsh"), SelectFinish},
 };
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include "external/HostABI.h"
 
 extern "C" {
-__attribute__((visibility("default"))) void getXtable(const XCallback *operations, XDeleteRoutine deleteRoutine,
-                                                      const char **nameOut, const XTableEntry **tableOut,
-                                                      XFreeRoutine *freeOut);
+__attribute__((visibility("default"))) void getXtable(const XCallback *operations,
+                                                      XDeleteRoutine deleteRoutine, const char **nameOut,
+                                                      const XTableEntry **tableOut, XFreeRoutine *freeOut);
 }
 
 extern const XTableEntry g_external_table[2];

@@ -88,8 +88,8 @@ typedef struct XArrayBlock {
 } XArrayBlock;
 
 /* The one export of the bundle. */
-typedef void (*XGetTableRoutine)(const XCallback *operations, XDeleteRoutine deleteRoutine, const char **nameOut,
-                                 const XTableEntry **tableOut, XFreeRoutine *freeOut);
+typedef void (*XGetTableRoutine)(const XCallback *operations, XDeleteRoutine deleteRoutine,
+                                 const char **nameOut, const XTableEntry **tableOut, XFreeRoutine *freeOut);
 
 #ifdef __cplusplus
 }

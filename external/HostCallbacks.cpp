@@ -10,7 +10,9 @@ XDeleteRoutine s_delete = nullptr;
 
 namespace {
 
-intptr_t Word(const void *p) { return reinterpret_cast<intptr_t>(p); }
+intptr_t Word(const void *p) {
+  return reinterpret_cast<intptr_t>(p);
+}
 
 char *Call(int slot, intptr_t arg1, intptr_t arg2, intptr_t arg3, int32_t *status) {
   return s_operations[slot](arg1, arg2, arg3, status);
@@ -44,7 +46,9 @@ char *EvalExpr(const char *expression, int32_t *status) {
   return retstr(Call(kXSlotEvalExpr, Word(expression), 0, 0, status));
 }
 
-char *GetGlobal(const char *name, int32_t *status) { return retstr(Call(kXSlotGetGlobal, Word(name), 0, 0, status)); }
+char *GetGlobal(const char *name, int32_t *status) {
+  return retstr(Call(kXSlotGetGlobal, Word(name), 0, 0, status));
+}
 
 void SetGlobal(const char *name, const char *value, int32_t *status) {
   Release(Call(kXSlotSetGlobal, Word(name), Word(value), 0, status));

@@ -23,10 +23,10 @@ const char globAccount[] = "_QLXaccount";
 const char globHTML[] = "_QLXhtml";
 
 const HostGlobal hostGlobals[12] = {
-    {FourCC("Flds"), globFields},   {FourCC("Subj"), globSubject},     {FourCC("To  "), globTo},
-    {FourCC("Cc  "), globCc},       {FourCC("Bcc "), globBcc},         {FourCC("Atch"), globAttachments},
-    {FourCC("Encd"), globEncoding}, {FourCC("Stuf"), globStuffit},     {FourCC("Mesg"), globMessage},
-    {FourCC("Clnt"), globClient},   {FourCC("Acnt"), globAccount},     {FourCC("HTML"), globHTML},
+    {FourCC("Flds"), globFields},   {FourCC("Subj"), globSubject}, {FourCC("To  "), globTo},
+    {FourCC("Cc  "), globCc},       {FourCC("Bcc "), globBcc},     {FourCC("Atch"), globAttachments},
+    {FourCC("Encd"), globEncoding}, {FourCC("Stuf"), globStuffit}, {FourCC("Mesg"), globMessage},
+    {FourCC("Clnt"), globClient},   {FourCC("Acnt"), globAccount}, {FourCC("HTML"), globHTML},
 };
 
 const char *GetGlobalName(OSType code) {

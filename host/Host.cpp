@@ -161,8 +161,8 @@ class Runner {
       pc_ = next;
     }
     if (!state_.lent.empty()) {
-      return Fail(kExpectationFailed, std::to_string(state_.lent.size()) +
-                                          " string(s) lent to the external were never released");
+      return Fail(kExpectationFailed,
+                  std::to_string(state_.lent.size()) + " string(s) lent to the external were never released");
     }
     return kPassed;
   }
@@ -214,7 +214,8 @@ class Runner {
     if (int status = Arguments(command, &args); status != kPassed) return status;
     const std::string &name = command.name;
     if (name == "call") return Call(command, args);
-    if (name == "print") return Print(args);
+    if (name == "print") return Print(args, false);
+    if (name == "show") return Print(args, true);
     if (name == "set") return state_.globals[args[0]] = args[1], kPassed;
     if (name == "unset") return state_.globals.erase(args[0]), kPassed;
     if (name == "get") return Get(args[0]);
@@ -274,9 +275,11 @@ class Runner {
     return kPassed;
   }
 
-  int Print(const std::vector<std::string> &args) {
+  // "print" writes the bytes as they are; "show" writes each argument in its escaped form.
+  int Print(const std::vector<std::string> &args, bool escaped) {
     std::string line;
-    for (size_t i = 0; i < args.size(); i++) line += (i > 0 ? " " : "") + args[i];
+    for (size_t i = 0; i < args.size(); i++)
+      line += (i > 0 ? " " : "") + (escaped ? Shown(args[i]) : args[i]);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -293,14 +296,16 @@ class Runner {
 
   int ExpectMatch(const std::string &pattern) {
     regex_t regex;
-    if (pattern.find('\0') != std::string::npos || regcomp(&regex, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+    if (pattern.find('\0') != std::string::npos ||
+        regcomp(&regex, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
       return Fail(kScriptError, "bad regular expression " + Shown(pattern));
     }
     // The result is matched up to its first NUL, as the external returned it.
     bool matched = regexec(&regex, result_.c_str(), 0, nullptr, 0) == 0;
     regfree(&regex);
     if (!matched || resultNone_) {
-      return Fail(kExpectationFailed, "expected a match of " + Shown(pattern) + ", got " + Shown(result_, resultNone_));
+      return Fail(kExpectationFailed,
+                  "expected a match of " + Shown(pattern) + ", got " + Shown(result_, resultNone_));
     }
     return kPassed;
   }
@@ -309,7 +314,8 @@ class Runner {
     std::string bytes;
     if (!ReadFile(path, &bytes)) return Fail(kExpectationFailed, "expected a file " + path);
     if (bytes != wanted) {
-      return Fail(kExpectationFailed, "expected " + path + " to hold " + Shown(wanted) + ", it holds " + Shown(bytes));
+      return Fail(kExpectationFailed,
+                  "expected " + path + " to hold " + Shown(wanted) + ", it holds " + Shown(bytes));
     }
     return kPassed;
   }
@@ -335,7 +341,8 @@ class Runner {
   int For(const Command &command, const std::vector<std::string> &args, size_t *next) {
     long long first = 0, last = 0;
     if (!ParseInteger(args[1], &first) || !ParseInteger(args[2], &last)) {
-      return Fail(kScriptError, "\"for\" needs two whole numbers, got " + Shown(args[1]) + " and " + Shown(args[2]));
+      return Fail(kScriptError,
+                  "\"for\" needs two whole numbers, got " + Shown(args[1]) + " and " + Shown(args[2]));
     }
     if (first > last) {
       *next = command.jump + 1;

@@ -32,8 +32,8 @@ bool LoadExternal(const std::string &bundlePath, External *external, std::string
 struct HostState {
   std::map<std::string, std::string> globals;
   std::map<std::string, std::string> variables;  // "let", loop variables, result
-  std::set<char *> lent;  // strings handed to the external, not yet released
-  std::string misuse;     // the first release of a string the host did not lend
+  std::set<char *> lent;                         // strings handed to the external, not yet released
+  std::string misuse;                            // the first release of a string the host did not lend
 };
 
 // Runs the script; 0 on success, 1 when an expectation failed, 2 on a script error. Failures

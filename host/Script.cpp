@@ -16,10 +16,23 @@ struct CommandSpec {
 constexpr size_t kMany = 64;
 
 const CommandSpec kCommands[] = {
-    {"call", 1, kMany},        {"print", 0, kMany},         {"set", 2, 2},         {"unset", 1, 1},
-    {"get", 1, 1},             {"let", 2, 2},               {"expect", 1, 1},      {"expect-none", 0, 0},
-    {"expect-match", 1, 1},    {"expect-global", 2, 2},     {"expect-file", 2, 2}, {"expect-no-file", 1, 1},
-    {"write-file", 2, 2},      {"remove-file", 1, 1},       {"for", 3, 3},         {"end", 0, 0},
+    {"call", 1, kMany},
+    {"print", 0, kMany},
+    {"show", 0, kMany},
+    {"set", 2, 2},
+    {"unset", 1, 1},
+    {"get", 1, 1},
+    {"let", 2, 2},
+    {"expect", 1, 1},
+    {"expect-none", 0, 0},
+    {"expect-match", 1, 1},
+    {"expect-global", 2, 2},
+    {"expect-file", 2, 2},
+    {"expect-no-file", 1, 1},
+    {"write-file", 2, 2},
+    {"remove-file", 1, 1},
+    {"for", 3, 3},
+    {"end", 0, 0},
 };
 
 const CommandSpec *FindCommand(const std::string &name) {
@@ -101,13 +114,29 @@ class LineReader {
     char c = line_[at_ + 1];
     at_ += 2;
     switch (c) {
-      case 'r': AddLiteral(arg, '\r'); return true;
-      case 'n': AddLiteral(arg, '\n'); return true;
-      case 't': AddLiteral(arg, '\t'); return true;
-      case '0': AddLiteral(arg, '\0'); return true;
-      case '\\': case '"': case '$': case ' ': AddLiteral(arg, c); return true;
-      case 'x': break;
-      default: *error = std::string("unknown escape \\") + c; return false;
+      case 'r':
+        AddLiteral(arg, '\r');
+        return true;
+      case 'n':
+        AddLiteral(arg, '\n');
+        return true;
+      case 't':
+        AddLiteral(arg, '\t');
+        return true;
+      case '0':
+        AddLiteral(arg, '\0');
+        return true;
+      case '\\':
+      case '"':
+      case '$':
+      case ' ':
+        AddLiteral(arg, c);
+        return true;
+      case 'x':
+        break;
+      default:
+        *error = std::string("unknown escape \\") + c;
+        return false;
     }
     int high = at_ < line_.size() ? HexValue(line_[at_]) : -1;
     int low = at_ + 1 < line_.size() ? HexValue(line_[at_ + 1]) : -1;
@@ -205,7 +234,8 @@ bool MatchLoops(Script *script, std::string *error) {
     open.pop_back();
   }
   if (!open.empty()) {
-    *error = script->path + ":" + std::to_string(script->commands[open.back()].line) + ": \"for\" without \"end\"";
+    *error =
+        script->path + ":" + std::to_string(script->commands[open.back()].line) + ": \"for\" without \"end\"";
     return false;
   }
   return true;

@@ -6,12 +6,14 @@
 #include "support/Conversions.h"
 
 #include <cassert>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
-UInt32 *Offsets(const RecordStore *store) { return reinterpret_cast<UInt32 *>(*store->offsets); }
+UInt32 *Offsets(const RecordStore *store) {
+  return reinterpret_cast<UInt32 *>(*store->offsets);
+}
 
 // The byte size of n offsets entries, or -1 when the block could not be described by the
 // signed 32-bit capacity.
@@ -60,7 +62,9 @@ void KillDictionary(RecordStore *store) {
   store->offsets = nullptr;
 }
 
-SInt32 DictionaryItems(const RecordStore *store) { return store->items; }
+SInt32 DictionaryItems(const RecordStore *store) {
+  return store->items;
+}
 
 Boolean DictionaryValidIndex(const RecordStore *store, SInt32 index) {
   return store->data != nullptr && store->offsets != nullptr && index >= 0 && index < store->items;
@@ -135,7 +139,8 @@ void DictionaryRemoveMultiple(RecordStore *store, SInt32 first, SInt32 count) {
 Boolean DictionaryCheck(const RecordStore *store) {
   if (store->data == nullptr || store->offsets == nullptr || store->items < 0) return false;
   if (4 * (SInt64(store->items) + 1) > store->offsetsCapacity) return false;
-  if (GetHandleSize(store->offsets) < store->offsetsCapacity || GetHandleSize(store->data) < store->dataCapacity) {
+  if (GetHandleSize(store->offsets) < store->offsetsCapacity ||
+      GetHandleSize(store->data) < store->dataCapacity) {
     return false;
   }
   const UInt32 *offsets = Offsets(store);

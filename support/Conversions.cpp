@@ -15,7 +15,9 @@
 namespace {
 
 const Str255 kTrue = "\x04true";
-const Str255 kFalse = "\x05" "false";
+const Str255 kFalse =
+    "\x05"
+    "false";
 
 // Length of the handle's text: the bytes before the first NUL, within the block.
 Size HandleTextLength(Handle text) {
@@ -46,8 +48,12 @@ void ReplaceOverLength(UInt8 from, UInt8 to, void *bytes, Size count) {
   }
 }
 
-char *BoolToPointer(Boolean flag) { return StringToPointer(flag ? kTrue : kFalse); }
-Handle BoolToHandle(Boolean flag) { return StringToHandle(flag ? kTrue : kFalse); }
+char *BoolToPointer(Boolean flag) {
+  return StringToPointer(flag ? kTrue : kFalse);
+}
+Handle BoolToHandle(Boolean flag) {
+  return StringToHandle(flag ? kTrue : kFalse);
+}
 
 char *StringToPointer(ConstStr255Param text) {
   auto *copy = static_cast<char *>(std::malloc(size_t(text[0]) + 1));
@@ -83,7 +89,9 @@ StringPtr PointerToString(const char *text, Str255 out) {
   return CharsToString(text, length, out);
 }
 
-StringPtr HandleToString(Handle text, Str255 out) { return CharsToString(*text, HandleTextLength(text), out); }
+StringPtr HandleToString(Handle text, Str255 out) {
+  return CharsToString(*text, HandleTextLength(text), out);
+}
 
 SInt32 PointerToLong(const char *text) {
   Str255 digits;
@@ -122,7 +130,9 @@ Boolean MySetHandleSize(Handle h, Size byteCount) {
   return MemError() == noErr;
 }
 
-UInt32 MyGetHandleSize(Handle text) { return UInt32(HandleTextLength(text)); }
+UInt32 MyGetHandleSize(Handle text) {
+  return UInt32(HandleTextLength(text));
+}
 
 void MyDisposeHandle(Handle h) {
   if (h != nullptr) DestroyHandleFinal(h);

@@ -25,7 +25,9 @@ struct ErrorHiding {
 ErrorContext *firstContext = nullptr;
 ErrorHiding *firstHiding = nullptr;
 
-Boolean HeapHasRoom(Size need) { return MaxBlock() >= need; }
+Boolean HeapHasRoom(Size need) {
+  return MaxBlock() >= need;
+}
 
 // Pushes `item` at the front of a list of any item type that starts with its next pointer.
 template <typename Item>
@@ -134,13 +136,18 @@ Handle AllocHandleFinal(OSErr *status, Size byteCount) {
   return h;
 }
 
-void DestroyPtrFinal(Ptr p) { DisposePtr(p); }
-void DestroyHandleFinal(Handle h) { DisposeHandle(h); }
+void DestroyPtrFinal(Ptr p) {
+  DisposePtr(p);
+}
+void DestroyHandleFinal(Handle h) {
+  DisposeHandle(h);
+}
 
 void TestError(OSErr status) {
   if (status == noErr) return;
   if (firstHiding != nullptr) {
-    for (ErrorHiding *hiding = firstHiding; hiding != nullptr; hiding = hiding->next) *hiding->status = status;
+    for (ErrorHiding *hiding = firstHiding; hiding != nullptr; hiding = hiding->next)
+      *hiding->status = status;
     SysBeep(1);
     return;
   }
@@ -170,7 +177,9 @@ Boolean AddErrorContext(ConstStr255Param context) {
   return true;
 }
 
-void RemoveErrorContext() { PopItem(&firstContext); }
+void RemoveErrorContext() {
+  PopItem(&firstContext);
+}
 
 Boolean HideErrors(OSErr *status) {
   OSErr allocStatus;
@@ -182,7 +191,9 @@ Boolean HideErrors(OSErr *status) {
   return true;
 }
 
-void ShowErrors() { PopItem(&firstHiding); }
+void ShowErrors() {
+  PopItem(&firstHiding);
+}
 
 void AddToLinkedList(LinkedListItem **head, LinkedListItem *item, LinkedListItem *before) {
   for (LinkedListItem **link = head;; link = &(*link)->next) {

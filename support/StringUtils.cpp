@@ -17,7 +17,9 @@ constexpr std::array<UInt8, 256> MakeUpperTable() {
   return table;
 }
 
-inline UInt8 Fold(UInt8 c, Boolean exact) { return exact ? c : upperChar[c]; }
+inline UInt8 Fold(UInt8 c, Boolean exact) {
+  return exact ? c : upperChar[c];
+}
 
 // The count that fits when adding `count` characters to a string of `length` characters.
 inline UInt8 FittingCount(UInt8 length, UInt8 count) {
@@ -43,10 +45,12 @@ SInt16 RelativeString(ConstStr255Param a, ConstStr255Param b, Boolean exact) {
   return RelativeChars(a + 1, a[0], b + 1, b[0], exact);
 }
 
-SInt16 FindChars(const UInt8 *pattern, UInt8 patternLength, const UInt8 *text, UInt8 textLength, Boolean exact) {
+SInt16 FindChars(const UInt8 *pattern, UInt8 patternLength, const UInt8 *text, UInt8 textLength,
+                 Boolean exact) {
   if (patternLength > textLength) return 0;
   for (int start = 0; start + patternLength <= textLength; start++) {
-    if (RelativeChars(pattern, patternLength, text + start, patternLength, exact) == 0) return SInt16(start + 1);
+    if (RelativeChars(pattern, patternLength, text + start, patternLength, exact) == 0)
+      return SInt16(start + 1);
   }
   return 0;
 }

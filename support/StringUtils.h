@@ -18,7 +18,8 @@ SInt16 RelativeChars(const UInt8 *a, UInt8 aLength, const UInt8 *b, UInt8 bLengt
 SInt16 RelativeString(ConstStr255Param a, ConstStr255Param b, Boolean exact);
 
 // One-based position of the first occurrence of the pattern in the text, or 0.
-SInt16 FindChars(const UInt8 *pattern, UInt8 patternLength, const UInt8 *text, UInt8 textLength, Boolean exact);
+SInt16 FindChars(const UInt8 *pattern, UInt8 patternLength, const UInt8 *text, UInt8 textLength,
+                 Boolean exact);
 SInt16 FindInString(ConstStr255Param pattern, ConstStr255Param text, Boolean exact);
 
 void CloneChars(const UInt8 *source, UInt8 length, StringPtr destination);

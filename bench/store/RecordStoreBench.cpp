@@ -29,10 +29,14 @@ double storeMemoryRatio = 0;
 
 struct Timer {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  double Elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+  double Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
 };
 
-std::string Bytes(char fill) { return std::string(kRecordBytes, fill); }
+std::string Bytes(char fill) {
+  return std::string(kRecordBytes, fill);
+}
 
 void FillStore(RecordStore *store, const std::string &bytes, SInt32 count = kRecords) {
   InitDictionary(store);
@@ -60,7 +64,8 @@ void Phase(benchmark::State &state, const std::string &name, Prepare prepare, Wo
     if (!added && elapsed < entry->second) entry->second = elapsed;
     finish();
   }
-  state.SetItemsProcessed(state.iterations() * (name.find("front") != std::string::npos ? kFrontRemovals : kRecords));
+  state.SetItemsProcessed(state.iterations() *
+                          (name.find("front") != std::string::npos ? kFrontRemovals : kRecords));
 }
 
 void StoreBenchmark(benchmark::State &state, const std::string &phase) {
@@ -88,7 +93,8 @@ void StoreBenchmark(benchmark::State &state, const std::string &phase) {
   };
   auto finish = [&] {
     if (phase == "append") {
-      storeMemoryRatio = double(GetHandleSize(store.data) + GetHandleSize(store.offsets)) / (double(kRecords) * kRecordBytes);
+      storeMemoryRatio = double(GetHandleSize(store.data) + GetHandleSize(store.offsets)) /
+                         (double(kRecords) * kRecordBytes);
       state.counters["memory/record bytes"] = storeMemoryRatio;
     }
     KillDictionary(&store);
@@ -127,7 +133,8 @@ void PrintRatios() {
   std::printf("\n%-8s %12s %12s %16s\n", "phase", "store ms", "vector ms", "store / vector");
   for (const char *phase : {"append", "write", "read", "remove", "front"}) {
     double store = seconds[std::string(phase) + "/store"], vector = seconds[std::string(phase) + "/vector"];
-    std::printf("%-8s %12.1f %12.1f %16.2f\n", phase, store * 1000, vector * 1000, vector > 0 ? store / vector : 0);
+    std::printf("%-8s %12.1f %12.1f %16.2f\n", phase, store * 1000, vector * 1000,
+                vector > 0 ? store / vector : 0);
   }
   std::printf("store memory / record bytes: %.3f (target 1.1 at most)\n", storeMemoryRatio);
   std::printf("(\"front\" is %d removals of record 0 from %d records.)\n", kFrontRemovals, kFrontRecords);
@@ -140,9 +147,14 @@ int main(int argc, char **argv) {
     // The short phases run three times; the long removals once.
     int runs = std::string(phase) == "remove" || std::string(phase) == "front" ? 1 : 3;
     benchmark::RegisterBenchmark((std::string("store/") + phase).c_str(), StoreBenchmark, std::string(phase))
-        ->Iterations(runs)->UseManualTime()->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((std::string("vector/") + phase).c_str(), VectorBenchmark, std::string(phase))
-        ->Iterations(runs)->UseManualTime()->Unit(benchmark::kMillisecond);
+        ->Iterations(runs)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("vector/") + phase).c_str(), VectorBenchmark,
+                                 std::string(phase))
+        ->Iterations(runs)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

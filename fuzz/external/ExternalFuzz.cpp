@@ -43,7 +43,8 @@ void Setup() {
   setenv("QUILLCAST_HOME", mkdtemp(home.data()), 1);
   if (std::getenv("QUILLCAST_BUNDLE") == nullptr) {
     const char *build = std::getenv("QUILLCAST_BUILD_DIR");
-    fs::path bundle = build ? fs::path(build) : fs::read_symlink("/proc/self/exe").parent_path() / ".." / "..";
+    fs::path bundle =
+        build ? fs::path(build) : fs::read_symlink("/proc/self/exe").parent_path() / ".." / "..";
     setenv("QUILLCAST_BUNDLE", (bundle / "Quillcast.bundle").c_str(), 1);
   }
   static XCallback table[kXSlotCount];

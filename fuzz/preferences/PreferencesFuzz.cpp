@@ -32,7 +32,8 @@ std::string Setup(FSSpec *spec) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static FSSpec spec;
   static const std::string path = Setup(&spec);
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char *>(data), long(size));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char *>(data), long(size));
 
   RecordStore store{};
   if (!InitDictionary(&store)) return 0;

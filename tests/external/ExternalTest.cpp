@@ -34,7 +34,9 @@ struct FakeHost {
 
 template <int Slot>
 char *Slot_(intptr_t a1, intptr_t a2, intptr_t a3, int32_t *status) {
-  auto text = [](intptr_t w) { return w ? std::string(reinterpret_cast<const char *>(w)) : std::string("0"); };
+  auto text = [](intptr_t w) {
+    return w ? std::string(reinterpret_cast<const char *>(w)) : std::string("0");
+  };
   host.calls.push_back({std::to_string(Slot), text(a1), Slot == kXSlotGetArray ? "" : text(a2)});
   if (Slot == kXSlotGetArray) reinterpret_cast<XArrayBlock *>(a3)->count = host.arrayCount;
   *status = host.status;
@@ -84,7 +86,8 @@ class External : public ::testing::Test {
   static void SetUpTestSuite() {
     std::string home = (std::filesystem::temp_directory_path() / "quillcast-external-XXXXXX").string();
     setenv("QUILLCAST_HOME", mkdtemp(home.data()), 1);
-    setenv("QUILLCAST_BUNDLE", (std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/Quillcast.bundle").c_str(), 1);
+    setenv("QUILLCAST_BUNDLE",
+           (std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/Quillcast.bundle").c_str(), 1);
   }
   void SetUp() override {
     ASSERT_TRUE(OpenPluginResources());
@@ -124,20 +127,35 @@ TEST_F(External, SelectorsWithoutAStoreAnswerSafely) {
     std::vector<std::optional<std::string>> args;
     std::string expected;
   } cases[] = {
-      {{"Gest"}, "true"},         {{"Nope"}, "(null)"},       {{"Ini"}, "(null)"},       {{}, "(null)"},
-      {{std::nullopt}, "(null)"}, {{"Read", "", "0"}, ""},    {{"Wrte", "x", "0"}, "false"},
-      {{"Apnd"}, "false"},        {{"AddD", "\t,a"}, "false"}, {{"Rmve", "", "0"}, "(null)"},
-      {{"RmFi", "", "1"}, "(null)"}, {{"Clnt"}, ""},
+      {{"Gest"}, "true"},
+      {{"Nope"}, "(null)"},
+      {{"Ini"}, "(null)"},
+      {{}, "(null)"},
+      {{std::nullopt}, "(null)"},
+      {{"Read", "", "0"}, ""},
+      {{"Wrte", "x", "0"}, "false"},
+      {{"Apnd"}, "false"},
+      {{"AddD", "\t,a"}, "false"},
+      {{"Rmve", "", "0"}, "(null)"},
+      {{"RmFi", "", "1"}, "(null)"},
+      {{"Clnt"}, ""},
   };
-  for (const Case &c : cases) EXPECT_EQ(Call(c.args), c.expected) << (c.args.empty() ? "" : c.args[0].value_or("nil"));
+  for (const Case &c : cases)
+    EXPECT_EQ(Call(c.args), c.expected) << (c.args.empty() ? "" : c.args[0].value_or("nil"));
 }
 
 TEST_F(External, RecordSelectorsConvertLineEnds) {
   ASSERT_EQ(Call({"Init"}), "(null)");
-  EXPECT_EQ(Call({"AddD", "\t\xFF" "Ann\tSmith"}), "true");
-  EXPECT_EQ(Call({"Read", "", "0"}), "Ann\xFF" "Smith");
+  EXPECT_EQ(Call({"AddD",
+                  "\t\xFF"
+                  "Ann\tSmith"}),
+            "true");
+  EXPECT_EQ(Call({"Read", "", "0"}),
+            "Ann\xFF"
+            "Smith");
   EXPECT_EQ(Call({"AddD", "\t\tline 1\nline 2"}), "true");
-  EXPECT_EQ(std::string(DictionaryData(&globals.records, 1), DictionaryLength(&globals.records, 1)), "line 1\rline 2");
+  EXPECT_EQ(std::string(DictionaryData(&globals.records, 1), DictionaryLength(&globals.records, 1)),
+            "line 1\rline 2");
   EXPECT_EQ(Call({"Read", "", "1"}), "line 1\nline 2");
   EXPECT_EQ(Call({"AddD", "x"}), "true");  // no data part: an empty record
   EXPECT_EQ(Call({"AddD", std::nullopt}), "true");
@@ -230,7 +248,9 @@ TEST_F(External, HostGlobalsLoadWithCarriageReturns) {
   struct Case {
     std::optional<std::string> value;
     std::optional<std::string> expected;  // the handle's bytes, NUL included
-  } cases[] = {{"Dear\nfriend", std::string("Dear\rfriend", 12)}, {"", std::string(1, '\0')}, {std::nullopt, std::nullopt}};
+  } cases[] = {{"Dear\nfriend", std::string("Dear\rfriend", 12)},
+               {"", std::string(1, '\0')},
+               {std::nullopt, std::nullopt}};
   for (const Case &c : cases) {
     host.answer = c.value;
     Handle h = nullptr;

@@ -48,7 +48,8 @@ std::string BigEndian(std::initializer_list<UInt32> words) {
 
 std::vector<std::string> Contents(const RecordStore &store) {
   std::vector<std::string> records;
-  for (SInt32 i = 0; i < store.items; i++) records.emplace_back(DictionaryData(&store, i), DictionaryLength(&store, i));
+  for (SInt32 i = 0; i < store.items; i++)
+    records.emplace_back(DictionaryData(&store, i), DictionaryLength(&store, i));
   return records;
 }
 
@@ -104,13 +105,16 @@ TEST_F(Preferences, SavedTextComesBack) {
     std::free(text);
   }
   EXPECT_EQ(fs::directory_iterator(fs::path(path_).parent_path()) == fs::directory_iterator(), false);
-  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()),
+            1);
 }
 
 TEST_F(Preferences, RecordSectionLoadsWithConversion) {
   std::string block = BigEndian({2, 0, 3, 4}) + "A\rB\xFF";
   EXPECT_EQ(Load(block + BigEndian({2}) + "hi"), "hi");
-  EXPECT_EQ(Contents(globals.records), (std::vector<std::string>{"A\xFF" "B", "\xFE"}));
+  EXPECT_EQ(Contents(globals.records), (std::vector<std::string>{"A\xFF"
+                                                                 "B",
+                                                                 "\xFE"}));
   EXPECT_EQ(globals.records.dataCapacity, 4);
   EXPECT_EQ(globals.records.offsetsCapacity, 12);
   ASSERT_TRUE(DictionaryAppend(&globals.records));  // a loaded store goes on growing
@@ -157,7 +161,8 @@ TEST_F(Preferences, FailedSavesKeepTheOldFile) {
       SavePreferences("old");
     }
   }
-  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()),
+            1);
 }
 
 TEST_F(Preferences, BlockRoundTripAndAllocationFailures) {

@@ -59,7 +59,7 @@ TEST_F(RecordStoreTest, GrowthFollowsTheSlackRules) {
 
 TEST_F(RecordStoreTest, RewritesMoveOnlyTheTail) {
   Fill({"one", std::string("t\0o", 3), "three", "\xFF"});
-  ASSERT_TRUE(Write(&store_, 1, "TWO"));          // same length
+  ASSERT_TRUE(Write(&store_, 1, "TWO"));           // same length
   ASSERT_TRUE(Write(&store_, 0, "a longer one"));  // grows, moves the tail up
   ASSERT_TRUE(Write(&store_, 2, ""));              // shrinks, moves the tail down
   ASSERT_TRUE(Write(&store_, 3, "last\xFFrecord"));
@@ -135,7 +135,8 @@ TEST_F(RecordStoreTest, MatchesAModelUnderRandomOperations) {
       default: {
         SInt32 count = SInt32(random() % 4);
         DictionaryRemoveMultiple(&store_, index, count);
-        if (index >= 0 && index + count < items) model.erase(model.begin() + index, model.begin() + index + count);
+        if (index >= 0 && index + count < items)
+          model.erase(model.begin() + index, model.begin() + index + count);
       }
     }
     ASSERT_TRUE(DictionaryCheck(&store_)) << "step " << step;

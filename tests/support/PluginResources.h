@@ -15,7 +15,8 @@ inline bool OpenPluginResources() {
   if (build == nullptr) return false;
   std::string path = std::string(build) + "/Quillcast.bundle/Contents/Resources/Quillcast.rsrc";
   if (CarbonOpenResourceFile(path.c_str()) <= 0) return false;
-  if (Handle alert = GetResource(kAlertResType, kErrorAlert); alert != nullptr && GetHandleSize(alert) >= 10) {
+  if (Handle alert = GetResource(kAlertResType, kErrorAlert);
+      alert != nullptr && GetHandleSize(alert) >= 10) {
     GetResource(kDialogItemListResType, SInt16(GetBigEndian16(*alert + 8)));
   }
   for (SInt16 i = 1; i <= CountResources(kErrorMessageType); i++) GetIndResource(kErrorMessageType, i);

@@ -16,7 +16,9 @@ struct P {
   std::string str() const { return std::string(reinterpret_cast<const char *>(s + 1), s[0]); }
 };
 
-const UInt8 *U(const char *text) { return reinterpret_cast<const UInt8 *>(text); }
+const UInt8 *U(const char *text) {
+  return reinterpret_cast<const UInt8 *>(text);
+}
 
 TEST(StringUtils, RelativeCharsOrdersByFoldedBytesThenLength) {
   struct Case {
@@ -24,9 +26,9 @@ TEST(StringUtils, RelativeCharsOrdersByFoldedBytesThenLength) {
     Boolean exact;
     SInt16 expected;
   } cases[] = {
-      {"abc", "ABC", false, 0},  {"abc", "ABC", true, 1},   {"Mail", "Mailsmith", false, -1},
-      {"Mailsmith", "Mail", false, 1}, {"", "", true, 0},   {"\x89", "\x8C", false, 0},
-      {"\x89", "\x8C", true, -1}, {"\x87", "\xE7", false, -1}, {"b", "a\xFF", false, 1},
+      {"abc", "ABC", false, 0},        {"abc", "ABC", true, 1},     {"Mail", "Mailsmith", false, -1},
+      {"Mailsmith", "Mail", false, 1}, {"", "", true, 0},           {"\x89", "\x8C", false, 0},
+      {"\x89", "\x8C", true, -1},      {"\x87", "\xE7", false, -1}, {"b", "a\xFF", false, 1},
   };
   for (const Case &c : cases) {
     P a(c.a), b(c.b);
@@ -52,8 +54,9 @@ TEST(StringUtils, FindCharsReturnsOneBasedPositionOrZero) {
     Boolean exact;
     SInt16 expected;
   } cases[] = {
-      {"smith", "Mailsmith", true, 5}, {"SMITH", "Mailsmith", false, 5}, {"SMITH", "Mailsmith", true, 0},
-      {"", "abc", true, 1},            {"abcd", "abc", false, 0},        {"c", "abc", true, 3},
+      {"smith", "Mailsmith", true, 5}, {"SMITH", "Mailsmith", false, 5},
+      {"SMITH", "Mailsmith", true, 0}, {"", "abc", true, 1},
+      {"abcd", "abc", false, 0},       {"c", "abc", true, 3},
   };
   for (const Case &c : cases) {
     P pattern(c.pattern), text(c.text);

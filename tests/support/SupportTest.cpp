@@ -165,7 +165,12 @@ TEST_F(Support, TestErrorHidesThenAlertsWithContexts) {
   EXPECT_EQ(CarbonAlertCount(), 1);
   ShowErrors();
 
-  Str255 first = "\x06" "first ", second = "\x07" "second ";
+  Str255 first =
+             "\x06"
+             "first ",
+         second =
+             "\x07"
+             "second ";
   ASSERT_TRUE(AddErrorContext(first));
   ASSERT_TRUE(AddErrorContext(second));
   TestError(fnfErr);
@@ -182,7 +187,7 @@ TEST_F(Support, LinkedLists) {
   LinkedListItem *head = nullptr;
   AddToLinkedList(&head, &a, nullptr);  // at the end of an empty list
   AddToLinkedList(&head, &c, nullptr);
-  AddToLinkedList(&head, &b, &c);        // before c
+  AddToLinkedList(&head, &b, &c);                // before c
   AddToLinkedList(&head, &stranger, &stranger);  // "before" not in the list: nothing
   EXPECT_EQ(CountLinkedListItems(head), 3);
   EXPECT_EQ(GetLinkedListItem(head, 1), &b);
