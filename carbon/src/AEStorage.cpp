@@ -168,10 +168,17 @@ OSErr PutSource(DescType type, const void *data, Size size, AEDesc *holder, Sour
   return err != noErr ? err : DescSource(holder, source);
 }
 
+// Whether the descriptor type and the form of the content agree (AEFlatten.h).
+bool TypeFitsForm(DescType type, uint32_t form) {
+  if (type == typeAEList || form == kAEFlatFormList) return type == typeAEList && form == kAEFlatFormList;
+  if (type == typeAppleEvent || form == kAEFlatFormEvent) return type == typeAppleEvent && form == kAEFlatFormEvent;
+  return type != typeAERecord || form == kAEFlatFormRecord;
+}
+
 OSErr DescSource(const AEDesc *desc, Source *source) {
   if (desc == nullptr) return paramErr;
   Content c = ContentOf(desc);
-  if (!WellFormed(c)) return errAENotAEDesc;
+  if (!WellFormed(c) || !TypeFitsForm(desc->descriptorType, FormOf(c))) return errAENotAEDesc;
   *source = {desc->descriptorType, c.bytes, c.size, true};
   return noErr;
 }

@@ -28,66 +28,68 @@ OSStatus Unflatten(const Bytes &bytes, AEDesc *desc) {
   return AEUnflattenDescSafe(bytes.data(), Size(bytes.size()), desc);
 }
 
-OSErr MakeObjectSpecifier(AEDesc *spec, const char *name) {
-  const uint32_t form = FourCC("prop"), want = FourCC("prop"), prop = FourCC("flln");
-  const uint32_t innerForm = FourCC("name"), innerWant = FourCC("mact");
-  AERecord outer, inner;
-  AEDesc null;
-  AEInitializeDesc(&null);
-  AECreateList(nullptr, 0, true, &inner);
-  AEPutKeyPtr(&inner, keyAEKeyForm, typeEnumerated, &innerForm, 4);
-  AEPutKeyPtr(&inner, keyAEDesiredClass, typeType, &innerWant, 4);
-  PutText(&inner, keyAEKeyData, name);
-  AEPutKeyDesc(&inner, keyAEContainer, &null);
-  AECreateList(nullptr, 0, true, &outer);
-  AEPutKeyPtr(&outer, keyAEKeyForm, typeEnumerated, &form, 4);
-  AEPutKeyPtr(&outer, keyAEDesiredClass, typeType, &want, 4);
-  AEPutKeyPtr(&outer, keyAEKeyData, typeType, &prop, 4);
-  AEDesc innerSpec;
-  AECoerceDesc(&inner, typeObjectSpecifier, &innerSpec);
-  AEPutKeyDesc(&outer, keyAEContainer, &innerSpec);
-  OSErr err = AECoerceDesc(&outer, typeObjectSpecifier, spec);
-  for (AEDesc *d : {&outer, &inner, &innerSpec}) AEDisposeDesc(d);
-  return err;
-}
-
 // Events and values as they travel between the plug-in and the applications it drives.
 struct Sample {
   const char *name;
   std::function<void(AEDesc *)> make;
 };
 
+void NamedAccountQuery(AEDesc *event) {
+  const uint32_t psn[2] = {0, 0x2A}, prop = FourCC("prop"), flln = FourCC("flln"), name = FourCC("name");
+  const uint32_t mact = FourCC("mact");
+  const int32_t timeout = 1200;
+  AEStreamRef ref = AEStreamCreateEvent(kAECoreSuite, kAEGetData, typeProcessSerialNumber, psn, 8, 9, 0);
+  AEStreamWriteKey(ref, keyDirectObject);
+  AEStreamOpenRecord(ref, typeObjectSpecifier);
+  AEStreamWriteKeyDesc(ref, keyAEKeyForm, typeEnumerated, &prop, 4);
+  AEStreamWriteKeyDesc(ref, keyAEDesiredClass, typeType, &prop, 4);
+  AEStreamWriteKeyDesc(ref, keyAEKeyData, typeType, &flln, 4);
+  AEStreamWriteKey(ref, keyAEContainer);
+  AEStreamOpenRecord(ref, typeObjectSpecifier);
+  AEStreamWriteKeyDesc(ref, keyAEKeyForm, typeEnumerated, &name, 4);
+  AEStreamWriteKeyDesc(ref, keyAEDesiredClass, typeType, &mact, 4);
+  AEStreamWriteKeyDesc(ref, keyAEKeyData, typeChar, "Work", 4);
+  AEStreamWriteKeyDesc(ref, keyAEContainer, typeNull, nullptr, 0);
+  AEStreamCloseRecord(ref);
+  AEStreamCloseRecord(ref);
+  AEStreamClose(ref, event);
+  AEPutAttributePtr(event, keyTimeoutAttr, typeSInt32, &timeout, 4);
+}
+
+void NamesReply(AEDesc *reply) {
+  AEStreamRef ref = AEStreamCreateEvent(kCoreEventClass, kAEAnswer, typeNull, nullptr, 0, 9, 0);
+  AEStreamWriteKey(ref, keyDirectObject);
+  AEStreamOpenList(ref);
+  AEStreamWriteDesc(ref, typeUTF8Text, "M\xC3\xBCller", 7);
+  AEStreamWriteDesc(ref, typeChar, "", 0);
+  AEStreamWriteDesc(ref, typeAEList, nullptr, 0);
+  AEStreamOpenList(ref);
+  AEStreamWriteDesc(ref, typeChar, "a", 1);
+  AEStreamCloseList(ref);
+  AEStreamCloseList(ref);
+  AEStreamClose(ref, reply);
+}
+
+void ScalarsRecord(AEDesc *record) {
+  const uint8_t yes = 1;
+  const int16_t shortValue = -2;
+  const uint32_t magnitude = 4000000000u, psn[2] = {1, 2};
+  const uint16_t utf16[] = {0x48, 0x20AC};
+  AECreateList(nullptr, 0, true, record);
+  AEPutKeyPtr(record, FourCC("bool"), typeBoolean, &yes, 1);
+  AEPutKeyPtr(record, FourCC("true"), typeTrue, nullptr, 0);
+  AEPutKeyPtr(record, FourCC("shor"), typeSInt16, &shortValue, 2);
+  AEPutKeyPtr(record, FourCC("magn"), typeUInt32, &magnitude, 4);
+  AEPutKeyPtr(record, FourCC("utxt"), typeUnicodeText, utf16, 4);
+  AEPutKeyPtr(record, FourCC("psn "), typeProcessSerialNumber, psn, 8);
+  AEPutKeyPtr(record, FourCC("odd "), FourCC("odd "), "\x01\x02\x03", 3);
+}
+
 const std::vector<Sample> &Samples() {
   static const std::vector<Sample> samples = {
       {"message-crel", [](AEDesc *d) { MakeMessageEvent(d); }},
-      {"getd-named-account",
-       [](AEDesc *d) {
-         const uint32_t psn[2] = {0, 0x2A};
-         AEDesc target, spec;
-         AECreateDesc(typeProcessSerialNumber, psn, 8, &target);
-         AECreateAppleEvent(kAECoreSuite, kAEGetData, &target, 9, 0, d);
-         MakeObjectSpecifier(&spec, "Work");
-         AEPutParamDesc(d, keyDirectObject, &spec);
-         int32_t timeout = 1200;
-         AEPutAttributePtr(d, keyTimeoutAttr, typeSInt32, &timeout, 4);
-         AEDisposeDesc(&target);
-         AEDisposeDesc(&spec);
-       }},
-      {"reply-names",
-       [](AEDesc *d) {
-         AEDescList names, repeating;
-         AECreateAppleEvent(kCoreEventClass, kAEAnswer, nullptr, 9, 0, d);
-         AECreateList(nullptr, 0, false, &names);
-         AECreateList(nullptr, 0, false, &repeating);
-         AEPutPtr(&names, 0, typeUTF8Text, "M\xC3\xBCller", 7);
-         AEPutPtr(&names, 0, typeChar, "", 0);
-         AEPutPtr(&repeating, 0, typeChar, "a", 1);
-         AEPutPtr(&names, 0, typeAEList, nullptr, 0);
-         AEPutDesc(&names, 0, &repeating);
-         AEPutParamDesc(d, keyDirectObject, &names);
-         AEDisposeDesc(&names);
-         AEDisposeDesc(&repeating);
-       }},
+      {"getd-named-account", NamedAccountQuery},
+      {"reply-names", NamesReply},
       {"reply-error",
        [](AEDesc *d) {
          int32_t err = -1728;
@@ -95,21 +97,7 @@ const std::vector<Sample> &Samples() {
          AEPutParamPtr(d, keyErrorNumber, typeSInt32, &err, 4);
          AEPutParamPtr(d, keyErrorString, typeChar, "No such object.", 15);
        }},
-      {"record-scalars",
-       [](AEDesc *d) {
-         const uint8_t yes = 1;
-         const int16_t shortValue = -2;
-         const uint32_t magnitude = 4000000000u, psn[2] = {1, 2};
-         const uint16_t utf16[] = {0x48, 0x20AC};
-         AECreateList(nullptr, 0, true, d);
-         AEPutKeyPtr(d, FourCC("bool"), typeBoolean, &yes, 1);
-         AEPutKeyPtr(d, FourCC("true"), typeTrue, nullptr, 0);
-         AEPutKeyPtr(d, FourCC("shor"), typeSInt16, &shortValue, 2);
-         AEPutKeyPtr(d, FourCC("magn"), typeUInt32, &magnitude, 4);
-         AEPutKeyPtr(d, FourCC("utxt"), typeUnicodeText, utf16, 4);
-         AEPutKeyPtr(d, FourCC("psn "), typeProcessSerialNumber, psn, 8);
-         AEPutKeyPtr(d, FourCC("odd "), FourCC("odd "), "\x01\x02\x03", 3);
-       }},
+      {"record-scalars", ScalarsRecord},
       {"empty-list", [](AEDesc *d) { AECreateList(nullptr, 0, false, d); }},
       {"null", [](AEDesc *d) { AEInitializeDesc(d); }},
   };
@@ -119,9 +107,7 @@ const std::vector<Sample> &Samples() {
 // The corpus of the flattened-form fuzz target is these samples; with QUILLCAST_WRITE_AE_CORPUS
 // set the test writes them afresh, otherwise it checks that the writer still makes them.
 TEST_F(AEFlatten, SamplesMatchTheFuzzCorpus) {
-  const char *source = std::getenv("QUILLCAST_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  std::filesystem::path corpus = std::filesystem::path(source) / "fuzz" / "aeflatten" / "corpus";
+  std::filesystem::path corpus = AE_FLATTEN_CORPUS;
   bool write = std::getenv("QUILLCAST_WRITE_AE_CORPUS") != nullptr;
   for (const auto &sample : Samples()) {
     AEDesc desc;
