@@ -46,14 +46,17 @@ class StandInMail(unittest.TestCase):
             self.assertNotIn(b"dora@", raw)
             self.assertEqual(msg["MIME-Version"], "1.0")
             self.assertIsNotNone(email.utils.parsedate_to_datetime(msg["Date"]))
-            self.assertTrue(msg["Message-ID"].startswith("<"))
+            self.assertRegex(msg["Message-ID"], r"^<[^<>@\s]+@[a-z.]+\.example>$")
 
     def test_full_message(self):
         name, msg, _ = self.outbox["Café “news”"]
         self.assertEqual(mailboxes(msg, "From"), [SENDER.get(CLIENT, ("Ann Work", "ann@work.example"))])
         self.assertEqual(mailboxes(msg, "To"), [("Ann Lee", "ann@example.com"), ("Börje", "borje@example.com")])
         self.assertEqual(mailboxes(msg, "Cc"), [("", "carl@example.com")])
-        self.assertEqual(msg.get_body(("plain",)).get_content(), "Dear Ann,\n\nnaïve résumé.\n")
+        body = msg.get_body(("plain",))
+        self.assertEqual(body.get_content_charset(), "utf-8")
+        self.assertIn(body["Content-Transfer-Encoding"], ("quoted-printable", "base64"))
+        self.assertEqual(body.get_content(), "Dear Ann,\n\nnaïve résumé.\n")
         with open(os.path.join(DATA, "envelopes", name), "rb") as f:
             envelope = email.message_from_bytes(f.read(), policy=email.policy.default)
         self.assertEqual(mailboxes(envelope, "Bcc"), [("Dora", "dora@example.com")])
