@@ -125,16 +125,16 @@ OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
   if (err == noErr) err = ResolveWindow(mailsmith, *spec.from, &window);
   if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
   if (err != noErr) return err;
+  if (property == pSendingAccount && !FindMailAccount(mailsmith.client.config, value))
+    return errAENoSuchObject;
   if (property == pContents)
     window->body = std::move(value);
   else if (property == pSubject)
     window->subject = std::move(value);
-  else if (property != pSendingAccount)
-    return errAENoSuchObject;
-  else if (!FindMailAccount(mailsmith.client.config, value))
-    return errAENoSuchObject;
-  else
+  else if (property == pSendingAccount)
     window->account = std::move(value);
+  else
+    return errAENoSuchObject;
   return noErr;
 }
 

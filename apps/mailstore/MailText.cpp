@@ -20,27 +20,35 @@ iconv_t MacRomanEncoder() {
 
 std::mutex converterLock;
 
+// iconv's answer for a descriptor that could not be opened.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+
 // Runs the whole input through converter; a character it refuses is skipped (with the
 // continuation bytes of its UTF-8 sequence when the input is UTF-8), and replacement
-// written in its place.
-std::string Convert(iconv_t converter, std::string_view input, size_t outputFactor, bool utf8Input,
-                    std::string_view replacement) {
-  std::string out(input.size() * outputFactor + 16, '\0');
+// written in its place. The output grows as needed (transliteration can lengthen a text).
+std::string Convert(iconv_t converter, std::string_view input, bool utf8Input, std::string_view replacement) {
+  std::string out(input.size() * 2 + 16, '\0');
   std::lock_guard<std::mutex> guard(converterLock);
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
   char *in = const_cast<char *>(input.data());
   size_t inLeft = input.size();
-  char *outPtr = out.data();
-  size_t outLeft = out.size();
+  size_t written = 0;
   while (inLeft > 0) {
-    if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
-    if ((errno != EILSEQ && errno != EINVAL) || outLeft < replacement.size()) break;
+    char *outPtr = out.data() + written;
+    size_t outLeft = out.size() - written;
+    size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+    int error = errno;
+    written = out.size() - outLeft;
+    if (result != static_cast<size_t>(-1)) break;
+    if (error == E2BIG || out.size() - written < replacement.size()) out.resize(out.size() * 2);
+    if (error == E2BIG) continue;
+    if (error != EILSEQ && error != EINVAL) break;
     do in++, inLeft--;
     while (utf8Input && inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-    replacement.copy(outPtr, replacement.size());
-    outPtr += replacement.size(), outLeft -= replacement.size();
+    replacement.copy(out.data() + written, replacement.size());
+    written += replacement.size();
   }
-  out.resize(out.size() - outLeft);
+  out.resize(written);
   return out;
 }
 
@@ -66,16 +74,15 @@ size_t SequenceLength(std::string_view text, size_t i) {
 
 std::string MacRomanToUTF8(std::string_view macRoman) {
   iconv_t converter = MacRomanConverter();
-  if (converter == reinterpret_cast<iconv_t>(-1)) return ValidUTF8(macRoman);
-  return Convert(converter, macRoman, 3, false, {});  // no Mac OS Roman byte needs more than 3
+  if (converter == kNoConverter) return ValidUTF8(macRoman);
+  return Convert(converter, macRoman, false, {});
 }
 
 std::string UTF8ToMacRoman(std::string_view utf8) {
   iconv_t converter = MacRomanEncoder();
   std::string valid = ValidUTF8(utf8);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return valid;
-  // Transliteration may write several bytes for one character ("(C)"), never more than 4.
-  return Convert(converter, valid, 4, true, "?");
+  if (converter == kNoConverter) return valid;
+  return Convert(converter, valid, true, "?");
 }
 
 std::string ValidUTF8(std::string_view bytes) {

@@ -43,6 +43,9 @@ TEST(MailText, ConvertsAndCleansText) {
             "caf\xc3\xa9 \xe2\x80\xa2 \xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d");
   EXPECT_EQ(MacRomanToUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
   EXPECT_EQ(UTF8ToMacRoman("caf\xc3\xa9 \xe2\x82\xac \xe4\xb8\xad!"), "caf\x8e \xdb ?!");
+  std::string lengthened;  // transliterations longer than the text they replace
+  for (int i = 0; i < 200; i++) lengthened += "\xc2\xbd\xe2\x85\x9e";  // one half, seven eighths
+  EXPECT_GT(UTF8ToMacRoman(lengthened).size(), lengthened.size());
   struct {
     std::string in, out;
   } utf8[] = {
