@@ -1,9 +1,8 @@
 // A fresh emulated machine for one test: its own QUILLCAST_HOME, one extra volume on which
 // the scripted test clients are installed, and an Apple Event trace file. Every process
-// started on it is told to quit when the test ends.
+// started on it is stopped when the test ends.
 #pragma once
 
-#include <AppleEvents.h>
 #include <MacErrors.h>
 #include <Processes.h>
 #include <gtest/gtest.h>
@@ -25,13 +24,13 @@ enum class TestClient { kMail, kOutlookExpress, kEntourage, kEudora };
 class TestMachine {
  public:
   TestMachine() {
-    char pattern[] = "/tmp/quillcast-clients-XXXXXX";
-    home_ = mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillcast-clients-XXXXXX").string();
+    home_ = mkdtemp(pattern.data());
     volume_ = home_ + "/Volume";
     std::filesystem::create_directories(volume_);
     setenv("QUILLCAST_HOME", home_.c_str(), 1);
     setenv("QUILLCAST_VOLUMES", volume_.c_str(), 1);
-    setenv("QUILLCAST_AE_TRACE", TracePath().c_str(), 1);
+    setenv("QUILLCAST_AE_TRACE", (home_ + "/trace.log").c_str(), 1);
     unsetenv("QUILLCAST_LS_DISABLED");
   }
 
@@ -49,7 +48,6 @@ class TestMachine {
     static const char *names[] = {"Test Mail", "Test Outlook Express", "Test Entourage", "Test Eudora"};
     return names[int(client)];
   }
-  static std::string ApplicationName(TestClient client) { return Name(client) + ".app"; }
   static std::string Executable(TestClient client) {
     static const char *ids[] = {"mail", "outlook", "entourage", "eudora"};
     return std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/testclients/testclient_" +
@@ -57,26 +55,24 @@ class TestMachine {
   }
 
   const std::string &Volume() const { return volume_; }
-  std::string TracePath() const { return home_ + "/trace.log"; }
-  std::string DataFolder(TestClient client) const { return home_ + "/Data/" + Name(client); }
 
-  // Puts the client on the test volume and its creator in the volume's desktop database.
+  // Puts the client on the test volume, with its creator in the volume's desktop database.
   void Install(TestClient client) {
     ASSERT_EQ(standin::InstallApplication(volume_, Name(client), Creator(client), Executable(client)), noErr);
   }
 
   // What the client will know when it starts (see apps/testclients/TestClient.cpp).
   void Script(TestClient client, const std::string &text) {
-    std::filesystem::create_directories(DataFolder(client));
-    std::ofstream(DataFolder(client) + "/script.txt", std::ios::trunc) << text;
+    std::string folder = home_ + "/Data/" + Name(client);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/script.txt", std::ios::trunc) << text;
   }
 
-  // Installs and starts the client, leaving this process in front; its process serial
-  // number.
+  // Installs and starts the client, leaving this process in front; its process.
   ProcessSerialNumber Launch(TestClient client) {
     Install(client);
     FSSpec file{};
-    EXPECT_EQ(FindApplicationFile(Creator(client), &file), noErr);
+    EXPECT_EQ(FindApplicationFile(Creator(client), &file), 0);
     LaunchParamBlockRec params{};
     params.launchBlockID = extendedBlock;
     params.launchEPBLength = extendedBlockLen;
@@ -86,25 +82,21 @@ class TestMachine {
     return params.launchProcessSN;
   }
 
-  std::string ReadData(TestClient client, const std::string &file) const {
-    return ReadFile(DataFolder(client) + "/" + file);
-  }
-
   // The trace lines written since the last call.
   std::vector<std::string> TakeTrace() {
-    std::string text = ReadFile(TracePath());
+    std::ifstream in(home_ + "/trace.log");
+    in.seekg(std::streamoff(traceRead_));
     std::vector<std::string> lines;
-    std::istringstream in(text.substr(std::min(traceRead_, text.size())));
-    traceRead_ = text.size();
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+      traceRead_ += line.size() + 1;
+    }
     return lines;
   }
 
-  // Asks every running application to quit, and waits until the Process Manager no longer
-  // lists any (a zombie left to a reaper that never reaps is not listed).
+  // Stops every running application and waits until the Process Manager lists none.
   void QuitAll() {
-    std::vector<pid_t> pids = RunningProcesses();
-    for (pid_t pid : pids) kill(pid, SIGTERM);
+    for (pid_t pid : RunningProcesses()) kill(pid, SIGTERM);
     for (int tries = 0; tries < 500 && !RunningProcesses().empty(); ++tries) usleep(2000);
     for (pid_t pid : RunningProcesses()) kill(pid, SIGKILL);
   }
@@ -115,12 +107,6 @@ class TestMachine {
     ProcessSerialNumber psn = {0, kNoProcess};
     while (GetNextProcess(&psn) == noErr) pids.push_back(pid_t(psn.lowLongOfPSN));
     return pids;
-  }
-  static std::string ReadFile(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
   }
 
   std::string home_;
