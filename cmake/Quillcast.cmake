@@ -17,8 +17,12 @@ function(quillcast_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/carbon/include)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  # The folders reach the tests as compile definitions, and the build folder also through the
+  # environment, for the processes that the tests start.
+  target_compile_definitions(${name} PRIVATE QUILLCAST_SOURCE_DIR_PATH="${PROJECT_SOURCE_DIR}"
+                                             QUILLCAST_BUILD_DIR_PATH="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUILLCAST_BUILD_DIR=${PROJECT_BINARY_DIR};QUILLCAST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "QUILLCAST_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
 # A fuzz target: LLVMFuzzerTestOneInput in SOURCE. It is always built with a standalone
