@@ -2,12 +2,12 @@
 // byte 0x00; a call's arguments are separated by 0x1F, and an argument that is exactly the
 // byte 0x1E is a null pointer. After each input the record store must keep its invariants;
 // "Kill" then leaves the next input a store-less external.
-#include <Folders.h>
 #include <MacMemory.h>
 
 #include "external/External.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
+#include "tests/support/PluginResources.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -53,6 +53,9 @@ void Setup() {
   const XTableEntry *entries;
   XFreeRoutine release;
   getXtable(table, Release, &name, &entries, &release);
+  // What an error alert loads stays cached for the process; load it before the first input.
+  setenv("QUILLCAST_BUILD_DIR", fs::path(std::getenv("QUILLCAST_BUNDLE")).parent_path().c_str(), 0);
+  OpenPluginResources();
 }
 
 void CallWith(std::vector<std::string> &args) {

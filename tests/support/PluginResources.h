@@ -1,5 +1,6 @@
 // Test helper: opens the bundle's resource file (built beside the tests) and loads what an
-// error alert reads, so that the Resource Manager's cached handles do not count as leaks.
+// error alert reads, so that the Resource Manager's cached handles do not count as leaks of
+// the code under test. The files are closed at exit, which releases those handles too.
 #pragma once
 
 #include <Endian.h>
@@ -15,6 +16,8 @@ inline bool OpenPluginResources() {
   if (build == nullptr) return false;
   std::string path = std::string(build) + "/Quillcast.bundle/Contents/Resources/Quillcast.rsrc";
   if (CarbonOpenResourceFile(path.c_str()) <= 0) return false;
+  static const bool closeAtExit = std::atexit(CarbonCloseAllResourceFiles) == 0;
+  (void)closeAtExit;
   if (Handle alert = GetResource(kAlertResType, kErrorAlert);
       alert != nullptr && GetHandleSize(alert) >= 10) {
     GetResource(kDialogItemListResType, SInt16(GetBigEndian16(*alert + 8)));
