@@ -7,7 +7,8 @@
 //   'SAVE'          present and true: the message is queued (written to the outbox);
 //                   otherwise it is kept as a draft
 // It is sent from the first account of the accounts file. A missing file answers fnfErr and
-// nothing is written.
+// nothing is written. When the sender does not wait for the answer (as the plug-in does not),
+// the message is written by the mail store's own thread while the next event is read.
 #include <MacErrors.h>
 
 #include "apps/kit/StandInApp.h"

@@ -41,6 +41,14 @@ OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder
   return MailStoreWrite(client.store, message, MailClientSender(client, message.account), folder);
 }
 
+OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder) {
+  if (!client.store) return client.openStatus != noErr ? client.openStatus : ioErr;
+  for (const std::string &path : message.attachments)
+    if (OSErr status = CheckAttachmentPath(path); status != noErr) return status;
+  const MailAddress &from = MailClientSender(client, message.account);
+  return MailStoreWriteLater(client.store, std::move(message), from, folder);
+}
+
 OSErr CheckAttachmentPath(const std::string &path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? fnfErr : ioErr;

@@ -33,6 +33,11 @@ const MailAddress &MailClientSender(const MailClient &client, const std::string 
 // MailStoreWrite (fnfErr for a missing attachment: nothing is written).
 OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder);
 
+// The same for a sender that does not wait for the answer: the attachments are checked
+// now (the first missing one's error is returned and nothing is written), and the message
+// is written by the store's own thread (MailStoreWriteLater).
+OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder);
+
 // Whether an attachment path can be read now: noErr, fnfErr, or notAFileErr for a folder
 // or special file. Checked when a client is told to attach, so the sender hears at once.
 OSErr CheckAttachmentPath(const std::string &path);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -24,7 +25,7 @@ struct MailStore {
   std::string host;  // this machine's name, made safe for a Maildir file name
   int rootFd = -1;   // for syncfs
   pid_t pid = 0;
-  uint64_t counter = 0;
+  std::atomic<uint64_t> counter{0};
   // Messages written, and how many of them the last syncfs covered. syncfs flushes every
   // file renamed before it starts, so counting first and flushing after is safe.
   std::atomic<uint64_t> written{0};
@@ -33,6 +34,19 @@ struct MailStore {
   std::condition_variable wake;
   bool stopping = false;
   std::thread flusher;
+  // Messages handed over by MailStoreWriteLater, written in order by the writer thread,
+  // which starts with the first of them.
+  struct Job {
+    MailMessage message;
+    MailAddress from;
+    MailFolder folder;
+  };
+  std::mutex jobsLock;
+  std::condition_variable jobsChanged;
+  std::deque<Job> jobs;
+  bool writing = false;  // the writer is busy with a job it took
+  bool closing = false;
+  std::thread writer;
 };
 
 namespace {
@@ -149,6 +163,54 @@ void FlushLoop(MailStore *store) {
   }
 }
 
+OSErr WriteMessage(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
+                   std::string *fileName) {
+  std::vector<MimeAttachment> attachments;
+  OSErr status = ReadAttachments(message, &attachments);
+  std::string messageId;
+  std::string name = UniqueName(store, &messageId, from);
+  std::string bytes;
+  if (status == noErr) status = BuildMimeMessage(message, from, attachments, messageId, &bytes);
+  std::string envelope = store->root + "/envelopes/" + name;
+  bool hasEnvelope = false;
+  for (const MailAddress &mailbox : message.bcc)
+    hasEnvelope = hasEnvelope || !HeaderValue(mailbox.address).empty();
+  if (status == noErr && hasEnvelope)
+    status = WriteAndRename(envelope + ".tmp", envelope, EnvelopeText(message.bcc));
+  std::string maildir = MailStoreFolderPath(store, folder);
+  if (status == noErr) status = WriteAndRename(maildir + "/tmp/" + name, maildir + "/new/" + name, bytes);
+  if (status != noErr && hasEnvelope) unlink(envelope.c_str());
+  if (status != noErr) return status;
+  if (fileName) *fileName = name;
+  if (++store->written - store->synced.load() >= kMailStoreSyncBatch) store->wake.notify_one();
+  return noErr;
+}
+
+void WriterLoop(MailStore *store) {
+  std::unique_lock<std::mutex> lock(store->jobsLock);
+  for (;;) {
+    store->jobsChanged.wait(lock, [store] { return !store->jobs.empty() || store->closing; });
+    if (store->jobs.empty()) return;
+    MailStore::Job job = std::move(store->jobs.front());
+    store->jobs.pop_front();
+    store->writing = true;
+    store->jobsChanged.notify_all();
+    lock.unlock();
+    OSErr status = WriteMessage(store, job.message, job.from, job.folder, nullptr);
+    // No one waits for this message: standard error is the only place to say it failed.
+    if (status != noErr)
+      std::fprintf(stderr, "mail store: a message could not be written (error %d)\n", status);
+    lock.lock();
+    store->writing = false;
+    store->jobsChanged.notify_all();
+  }
+}
+
+void WaitForWriter(MailStore *store) {
+  std::unique_lock<std::mutex> lock(store->jobsLock);
+  store->jobsChanged.wait(lock, [store] { return store->jobs.empty() && !store->writing; });
+}
+
 }  // namespace
 
 MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
@@ -174,6 +236,12 @@ MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
 void MailStoreClose(MailStore *store) {
   if (!store) return;
   {
+    std::lock_guard<std::mutex> guard(store->jobsLock);
+    store->closing = true;
+  }
+  store->jobsChanged.notify_all();
+  if (store->writer.joinable()) store->writer.join();
+  {
     std::lock_guard<std::mutex> guard(store->syncLock);
     store->stopping = true;
   }
@@ -186,24 +254,16 @@ void MailStoreClose(MailStore *store) {
 
 OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
                      std::string *fileName) {
-  std::vector<MimeAttachment> attachments;
-  OSErr status = ReadAttachments(message, &attachments);
-  std::string messageId;
-  std::string name = UniqueName(store, &messageId, from);
-  std::string bytes;
-  if (status == noErr) status = BuildMimeMessage(message, from, attachments, messageId, &bytes);
-  std::string envelope = store->root + "/envelopes/" + name;
-  bool hasEnvelope = false;
-  for (const MailAddress &mailbox : message.bcc)
-    hasEnvelope = hasEnvelope || !HeaderValue(mailbox.address).empty();
-  if (status == noErr && hasEnvelope)
-    status = WriteAndRename(envelope + ".tmp", envelope, EnvelopeText(message.bcc));
-  std::string maildir = MailStoreFolderPath(store, folder);
-  if (status == noErr) status = WriteAndRename(maildir + "/tmp/" + name, maildir + "/new/" + name, bytes);
-  if (status != noErr && hasEnvelope) unlink(envelope.c_str());
-  if (status != noErr) return status;
-  if (fileName) *fileName = name;
-  if (++store->written - store->synced.load() >= kMailStoreSyncBatch) store->wake.notify_one();
+  WaitForWriter(store);
+  return WriteMessage(store, message, from, folder, fileName);
+}
+
+OSErr MailStoreWriteLater(MailStore *store, MailMessage message, const MailAddress &from, MailFolder folder) {
+  std::unique_lock<std::mutex> lock(store->jobsLock);
+  if (!store->writer.joinable()) store->writer = std::thread(WriterLoop, store);
+  store->jobsChanged.wait(lock, [store] { return store->jobs.size() < kMailStoreQueueLimit; });
+  store->jobs.push_back(MailStore::Job{std::move(message), from, folder});
+  store->jobsChanged.notify_all();
   return noErr;
 }
 

@@ -23,6 +23,7 @@
 
 inline constexpr int kMailStoreSyncBatch = 2048;
 inline constexpr int kMailStoreSyncSeconds = 1;
+inline constexpr size_t kMailStoreQueueLimit = 1024;
 
 enum class MailFolder { outbox, drafts };
 
@@ -30,10 +31,11 @@ struct MailStore;
 
 // Opens (creating as needed, mode 0700) the folders under dataFolder, which must exist,
 // and starts the store's flushing thread. Null on failure, with the error in *status. The
-// caller disposes with MailStoreClose. One thread at a time may write through a store.
+// caller disposes with MailStoreClose. One thread at a time may call the store.
 MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status);
 
-// Stops the flushing thread, syncs what is pending and releases the store. Accepts null.
+// Writes what was handed over with MailStoreWriteLater, stops the store's threads, syncs
+// what is pending and releases the store. Accepts null.
 void MailStoreClose(MailStore *store);
 
 // Writes message into folder, sent from `from`; its file name goes to fileName if given.
@@ -41,6 +43,13 @@ void MailStoreClose(MailStore *store);
 // and nothing is written. Otherwise noErr, or ioErr / dskFulErr when the disk fails.
 OSErr MailStoreWrite(MailStore *store, const MailMessage &message, const MailAddress &from, MailFolder folder,
                      std::string *fileName = nullptr);
+
+// Hands message over to the store's writer thread and returns at once (waiting only when
+// kMailStoreQueueLimit messages are already queued), so that a client answering no one can
+// take the next event while this one is written. For senders that do not wait for the
+// outcome: a failure is reported on standard error only. Messages are written in the order
+// handed over; MailStoreWrite first waits for all of them.
+OSErr MailStoreWriteLater(MailStore *store, MailMessage message, const MailAddress &from, MailFolder folder);
 
 // Flushes every message written so far to the disk now; does nothing when none is pending.
 OSErr MailStoreSync(MailStore *store);

@@ -201,6 +201,20 @@ TEST_F(MailStoreTest, RefusesMissingOrSpecialAttachmentsAndWritesNothing) {
   EXPECT_EQ(MailStorePending(store), 0);
 }
 
+TEST_F(MailStoreTest, WritesHandedOverMessagesBeforeAnyDirectWrite) {
+  MailMessage message;
+  message.subject = "later";
+  for (int i = 0; i < 300; i++)
+    EXPECT_EQ(MailStoreWriteLater(store, message, from, MailFolder::outbox), noErr);
+  EXPECT_EQ(MailStoreWrite(store, message, from, MailFolder::drafts), noErr);
+  EXPECT_EQ(FilesIn(folder.path / "outbox/new").size(), 300u);
+  for (int i = 0; i < 300; i++)
+    EXPECT_EQ(MailStoreWriteLater(store, message, from, MailFolder::drafts), noErr);
+  MailStoreClose(store);  // writes them before it returns
+  store = nullptr;
+  EXPECT_EQ(FilesIn(folder.path / "drafts/new").size(), 301u);
+}
+
 TEST(MailStore, ReportsAFolderThatCannotBeMade) {
   OSErr status = noErr;
   EXPECT_EQ(MailStoreOpen("/nonexistent/quillcast", &status), nullptr);
