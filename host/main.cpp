@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -22,8 +23,9 @@ void Usage() {
 }
 
 int RunCommand(const char *path) {
+  std::error_code ignored;
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!std::filesystem::is_regular_file(path, ignored) || !in) {
     std::fprintf(stderr, "quillcast: cannot read %s\n", path);
     return kUsageError;
   }
