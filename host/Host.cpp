@@ -23,8 +23,9 @@ constexpr int kScriptError = 2;
 
 HostState *g_state = nullptr;  // the state the callback slots serve while a script runs
 
+// Callback arguments are pointer-sized words that carry the external's strings.
 std::string Text(intptr_t word) {
-  const char *p = reinterpret_cast<const char *>(word);
+  const char *p = reinterpret_cast<const char *>(word);  // NOLINT(performance-no-int-to-ptr)
   return p != nullptr ? std::string(p) : std::string();
 }
 

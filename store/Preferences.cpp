@@ -199,7 +199,7 @@ Boolean WriteDictionary(SInt16 fileRef, const RecordStore *store) {
   for (UInt32 first = 0; first <= items; first += kOffsetChunk) {
     UInt32 count = items + 1 - first < kOffsetChunk ? items + 1 - first : UInt32(kOffsetChunk);
     for (UInt32 i = 0; i < count; i++) PutBigEndian32(chunk + i * kBlockOffsetSize, offsets[first + i]);
-    if (!WriteBytes(fileRef, chunk, long(count * kBlockOffsetSize))) return false;
+    if (!WriteBytes(fileRef, chunk, long(count) * kBlockOffsetSize)) return false;
   }
   return WriteBytes(fileRef, *store->data, long(offsets[items]));
 }
