@@ -3,7 +3,10 @@
 // plug-in's sequence: 'crel' and 'eQue' waited for, three fields set without waiting), each
 // message written whole into the outbox. The baseline is the same events answered by the
 // echo application, which does no mail work: the ratio shows what the mail store costs over
-// the transport. Targets on a 2-core machine: Emailer 10,000/s, Eudora 3,000/s.
+// the transport. Targets on a 2-core machine: Emailer 10,000/s, Eudora 3,000/s. The client's
+// CPU time per message is shown beside: most of it is the kernel creating the message file,
+// which on a file system that has just deleted many files costs far more than usual. The
+// machines live in the temporary folder (TMPDIR).
 #include "apps/kit/StandInApp.h"
 #include "carbon/src/CarbonPaths.h"
 
