@@ -60,22 +60,22 @@ bool SameText(std::string_view a, std::string_view b) {
 // Mailbox "out" is the only one; a null container means it too.
 OSErr ResolveMailbox(const AEDesc &specifier) {
   if (specifier.descriptorType == typeNull) return noErr;
-  ObjectSpec spec;
+  ObjectParts parts;
   std::string name;
-  OSErr err = ReadObjectSpec(specifier, &spec);
-  if (err == noErr && (spec.want != cMailbox || spec.form != formName)) err = errAENoSuchObject;
-  if (err == noErr) err = DescToUTF8(*spec.seld, &name);
+  OSErr err = ReadObjectSpecifier(specifier, &parts);
+  if (err == noErr && (parts.want != cMailbox || parts.form != formName)) err = errAENoSuchObject;
+  if (err == noErr) err = DescToUTF8(*parts.seld, &name);
   return err != noErr ? err : SameText(name, kOutMailbox) ? OSErr(noErr) : OSErr(errAENoSuchObject);
 }
 
 OSErr ResolveMessage(Eudora &eudora, const AEDesc &specifier, EudoraMessage **message) {
-  ObjectSpec spec;
+  ObjectParts parts;
   long index = 0;
   bool all = false;
-  OSErr err = ReadObjectSpec(specifier, &spec);
-  if (err == noErr && (spec.want != cMessage || spec.form != formAbsolutePosition)) err = errAENoSuchObject;
-  if (err == noErr) err = ResolveMailbox(*spec.from);
-  if (err == noErr) err = ReadIndexSelector(*spec.seld, static_cast<long>(eudora.out.size()), &index, &all);
+  OSErr err = ReadObjectSpecifier(specifier, &parts);
+  if (err == noErr && (parts.want != cMessage || parts.form != formAbsolutePosition)) err = errAENoSuchObject;
+  if (err == noErr) err = ResolveMailbox(*parts.from);
+  if (err == noErr) err = ReadIndexSelector(*parts.seld, static_cast<long>(eudora.out.size()), &index, &all);
   if (err == noErr && all) err = errAENoSuchObject;
   if (err == noErr) *message = &eudora.out[static_cast<size_t>(index - 1)];
   return err == errAEIllegalIndex ? OSErr(errAENoSuchObject) : err;
@@ -89,11 +89,11 @@ OSErr ResolveDirectMessage(Eudora &eudora, const AppleEvent &event, EudoraMessag
 
 OSErr MessageSpecifier(long index, AEDesc *result) {
   OwnedDesc mailbox;
-  OSErr err = MakeObjectSpec(formName, cMailbox, typeChar, kOutMailbox, 3, nullptr, mailbox.get());
+  OSErr err = MakeObjectSpecifier(formName, cMailbox, typeChar, kOutMailbox, 3, nullptr, mailbox.get());
   SInt32 number = static_cast<SInt32>(index);
   return err != noErr ? err
-                      : MakeObjectSpec(formAbsolutePosition, cMessage, typeSInt32, &number, sizeof number,
-                                       mailbox.get(), result);
+                      : MakeObjectSpecifier(formAbsolutePosition, cMessage, typeSInt32, &number,
+                                            sizeof number, mailbox.get(), result);
 }
 
 // 'insh' is an insertion location {kobj: mailbox "out", kpos: end} or the mailbox alone.
@@ -140,19 +140,19 @@ std::vector<MailAddress> *RecipientField(MailMessage &mail, const std::string &n
   return nullptr;
 }
 
-OSErr ResolveField(Eudora &eudora, const ObjectSpec &spec, MailMessage **mail, std::string *name) {
+OSErr ResolveField(Eudora &eudora, const ObjectParts &parts, MailMessage **mail, std::string *name) {
   EudoraMessage *message = nullptr;
-  OSErr err = ResolveMessage(eudora, *spec.from, &message);
-  if (err == noErr) err = DescToUTF8(*spec.seld, name);
+  OSErr err = ResolveMessage(eudora, *parts.from, &message);
+  if (err == noErr) err = DescToUTF8(*parts.seld, name);
   if (err == noErr && message->queued) err = errAENotModifiable;
   if (err == noErr) *mail = &message->mail;
   return err;
 }
 
-OSErr SetField(Eudora &eudora, const ObjectSpec &spec, const AppleEvent &event) {
+OSErr SetField(Eudora &eudora, const ObjectParts &parts, const AppleEvent &event) {
   MailMessage *mail = nullptr;
   std::string name, value;
-  OSErr err = ResolveField(eudora, spec, &mail, &name);
+  OSErr err = ResolveField(eudora, parts, &mail, &name);
   if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
   if (err != noErr) return err;
   if (std::string *text = TextField(*mail, name))
@@ -169,17 +169,17 @@ OSErr PersonalityName(const AppleEvent &event, std::string *name) {
   OwnedDesc data;
   OSErr err = AEGetParamDesc(&event, keyAEData, typeWildCard, data.get());
   if (err != noErr || data.type() != typeObjectSpecifier) return err != noErr ? err : DescToUTF8(*data, name);
-  ObjectSpec spec;
-  err = ReadObjectSpec(*data, &spec);
-  if (err == noErr && (spec.want != cPersonality || spec.form != formName)) err = errAENoSuchObject;
-  return err != noErr ? err : DescToUTF8(*spec.seld, name);
+  ObjectParts parts;
+  err = ReadObjectSpecifier(*data, &parts);
+  if (err == noErr && (parts.want != cPersonality || parts.form != formName)) err = errAENoSuchObject;
+  return err != noErr ? err : DescToUTF8(*parts.seld, name);
 }
 
-OSErr SetMessageProperty(Eudora &eudora, const ObjectSpec &spec, const AppleEvent &event) {
+OSErr SetMessageProperty(Eudora &eudora, const ObjectParts &parts, const AppleEvent &event) {
   OSType property = 0;
   EudoraMessage *message = nullptr;
-  OSErr err = PropertyOf(spec, &property);
-  if (err == noErr) err = ResolveMessage(eudora, *spec.from, &message);
+  OSErr err = PropertyOf(parts, &property);
+  if (err == noErr) err = ResolveMessage(eudora, *parts.from, &message);
   if (err == noErr && message->queued) err = errAENotModifiable;
   if (err != noErr) return err;
   if (property == pAttachmentType) {
@@ -197,23 +197,23 @@ OSErr SetMessageProperty(Eudora &eudora, const ObjectSpec &spec, const AppleEven
   return err;
 }
 
-OSErr SettingNumber(const ObjectSpec &spec, SInt32 *number) {
-  if (spec.form != formAbsolutePosition || spec.from.type() != typeNull) return errAENoSuchObject;
-  return DescToLong(*spec.seld, number);
+OSErr SettingNumber(const ObjectParts &parts, SInt32 *number) {
+  if (parts.form != formAbsolutePosition || parts.from.type() != typeNull) return errAENoSuchObject;
+  return DescToLong(*parts.seld, number);
 }
 
 OSErr SetData(Eudora &eudora, const AppleEvent &event, AppleEvent &) {
   OwnedDesc direct;
-  ObjectSpec spec;
+  ObjectParts parts;
   OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
+  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
   if (err != noErr) return err;
-  if (spec.want == cField && spec.form == formName) return SetField(eudora, spec, event);
-  if (spec.form == formPropertyID) return SetMessageProperty(eudora, spec, event);
-  if (spec.want != cSetting) return errAENoSuchObject;
+  if (parts.want == cField && parts.form == formName) return SetField(eudora, parts, event);
+  if (parts.form == formPropertyID) return SetMessageProperty(eudora, parts, event);
+  if (parts.want != cSetting) return errAENoSuchObject;
   SInt32 number = 0;
   std::string value;
-  err = SettingNumber(spec, &number);
+  err = SettingNumber(parts, &number);
   if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
   if (err == noErr) eudora.settings[number] = value;
   return err;
@@ -221,16 +221,16 @@ OSErr SetData(Eudora &eudora, const AppleEvent &event, AppleEvent &) {
 
 // 'pnam' of obj(form 'indx', want 'euPr', seld n or all): the name, or a list of all names.
 // Past the last personality the answer carries no direct parameter, which ends a listing.
-OSErr GetPersonalityNames(Eudora &eudora, const ObjectSpec &property, AppleEvent &reply) {
-  ObjectSpec spec;
-  OSErr err = ReadObjectSpec(*property.from, &spec);
-  if (err == noErr && (spec.want != cPersonality || spec.form != formAbsolutePosition))
+OSErr GetPersonalityNames(Eudora &eudora, const ObjectParts &property, AppleEvent &reply) {
+  ObjectParts parts;
+  OSErr err = ReadObjectSpecifier(*property.from, &parts);
+  if (err == noErr && (parts.want != cPersonality || parts.form != formAbsolutePosition))
     err = errAENoSuchObject;
   if (err != noErr) return err;
   const std::vector<MailAccount> &accounts = eudora.client.config.accounts;
   long index = 0;
   bool all = false;
-  err = ReadIndexSelector(*spec.seld, static_cast<long>(accounts.size()), &index, &all);
+  err = ReadIndexSelector(*parts.seld, static_cast<long>(accounts.size()), &index, &all);
   if (err == errAEIllegalIndex) return noErr;
   if (err != noErr || !all) return err != noErr ? err : PutReplyText(reply, accounts[size_t(index - 1)].name);
   OwnedDesc list;
@@ -242,23 +242,23 @@ OSErr GetPersonalityNames(Eudora &eudora, const ObjectSpec &property, AppleEvent
 
 OSErr GetData(Eudora &eudora, const AppleEvent &event, AppleEvent &reply) {
   OwnedDesc direct;
-  ObjectSpec spec;
+  ObjectParts parts;
   OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
+  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
   if (err != noErr) return err;
-  if (spec.want == cSetting) {
+  if (parts.want == cSetting) {
     SInt32 number = 0;
-    err = SettingNumber(spec, &number);
+    err = SettingNumber(parts, &number);
     auto found = eudora.settings.find(number);
     return err != noErr ? err : PutReplyText(reply, found == eudora.settings.end() ? "" : found->second);
   }
   OSType property = 0;
-  if (PropertyOf(spec, &property) == noErr && property == pName)
-    return GetPersonalityNames(eudora, spec, reply);
-  if (spec.want != cField || spec.form != formName) return errAENoSuchObject;
+  if (PropertyOf(parts, &property) == noErr && property == pName)
+    return GetPersonalityNames(eudora, parts, reply);
+  if (parts.want != cField || parts.form != formName) return errAENoSuchObject;
   MailMessage *mail = nullptr;
   std::string name;
-  err = ResolveField(eudora, spec, &mail, &name);
+  err = ResolveField(eudora, parts, &mail, &name);
   if (err != noErr) return err;
   if (std::string *text = TextField(*mail, name)) return PutReplyText(reply, *text);
   std::vector<MailAddress> *list = RecipientField(*mail, name);

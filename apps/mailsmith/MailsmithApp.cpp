@@ -44,17 +44,17 @@ struct Mailsmith {
 };
 
 OSErr ResolveWindow(Mailsmith &mailsmith, const AEDesc &specifier, MailMessage **window) {
-  ObjectSpec spec;
-  OSErr err = ReadObjectSpec(specifier, &spec);
-  if (err == noErr && (spec.want != cWindow || spec.from.type() != typeNull)) err = errAENoSuchObject;
+  ObjectParts parts;
+  OSErr err = ReadObjectSpecifier(specifier, &parts);
+  if (err == noErr && (parts.want != cWindow || parts.from.type() != typeNull)) err = errAENoSuchObject;
   if (err != noErr) return err;
   auto found = mailsmith.windows.end();
   SInt32 id = 0;
-  if (spec.form == formUniqueID && DescToLong(*spec.seld, &id) == noErr) found = mailsmith.windows.find(id);
+  if (parts.form == formUniqueID && DescToLong(*parts.seld, &id) == noErr) found = mailsmith.windows.find(id);
   long index = 0;
   bool all = false;
-  if (spec.form == formAbsolutePosition &&
-      ReadIndexSelector(*spec.seld, static_cast<long>(mailsmith.windows.size()), &index, &all) == noErr &&
+  if (parts.form == formAbsolutePosition &&
+      ReadIndexSelector(*parts.seld, static_cast<long>(mailsmith.windows.size()), &index, &all) == noErr &&
       !all)
     found = std::next(mailsmith.windows.begin(), index - 1);
   if (found == mailsmith.windows.end()) return errAENoSuchObject;
@@ -73,7 +73,8 @@ OSErr CreateWindow(Mailsmith &mailsmith, AppleEvent &reply) {
   mailsmith.windows.emplace(id, MailMessage{});
   if (!WantsReply(reply)) return noErr;
   OwnedDesc specifier;
-  OSErr err = MakeObjectSpec(formUniqueID, cWindow, typeSInt32, &id, sizeof id, nullptr, specifier.get());
+  OSErr err =
+      MakeObjectSpecifier(formUniqueID, cWindow, typeSInt32, &id, sizeof id, nullptr, specifier.get());
   return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, specifier.get());
 }
 
@@ -115,14 +116,14 @@ OSErr Create(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
 
 OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
   OwnedDesc direct;
-  ObjectSpec spec;
+  ObjectParts parts;
   OSType property = 0;
   MailMessage *window = nullptr;
   std::string value;
   OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
-  if (err == noErr) err = PropertyOf(spec, &property);
-  if (err == noErr) err = ResolveWindow(mailsmith, *spec.from, &window);
+  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
+  if (err == noErr) err = PropertyOf(parts, &property);
+  if (err == noErr) err = ResolveWindow(mailsmith, *parts.from, &window);
   if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
   if (err != noErr) return err;
   if (property == pSendingAccount && !FindMailAccount(mailsmith.client.config, value))
@@ -141,19 +142,19 @@ OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
 // 'pnam' of obj(form 'indx', want 'Mact', seld n or all).
 OSErr GetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
   OwnedDesc direct;
-  ObjectSpec spec, accountSpec;
+  ObjectParts parts, accountParts;
   OSType property = 0;
   OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpec(*direct, &spec);
-  if (err == noErr) err = PropertyOf(spec, &property);
-  if (err == noErr) err = ReadObjectSpec(*spec.from, &accountSpec);
-  if (err == noErr && (property != pName || accountSpec.want != cAccount)) err = errAENoSuchObject;
-  if (err == noErr && accountSpec.form != formAbsolutePosition) err = errAENoSuchObject;
+  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
+  if (err == noErr) err = PropertyOf(parts, &property);
+  if (err == noErr) err = ReadObjectSpecifier(*parts.from, &accountParts);
+  if (err == noErr && (property != pName || accountParts.want != cAccount)) err = errAENoSuchObject;
+  if (err == noErr && accountParts.form != formAbsolutePosition) err = errAENoSuchObject;
   const std::vector<MailAccount> &accounts = mailsmith.client.config.accounts;
   long index = 0;
   bool all = false;
   if (err == noErr)
-    err = ReadIndexSelector(*accountSpec.seld, static_cast<long>(accounts.size()), &index, &all);
+    err = ReadIndexSelector(*accountParts.seld, static_cast<long>(accounts.size()), &index, &all);
   if (err != noErr) return err == errAEIllegalIndex ? OSErr(errAENoSuchObject) : err;
   if (!all) return PutReplyText(reply, accounts[size_t(index - 1)].name);
   OwnedDesc list;

@@ -92,27 +92,27 @@ OSErr GetKeyCode(const AERecord &record, AEKeyword key, OSType *code) {
   return AEGetDescData(value.get(), code, sizeof *code);
 }
 
-OSErr ReadObjectSpec(const AEDesc &specifier, ObjectSpec *spec) {
+OSErr ReadObjectSpecifier(const AEDesc &specifier, ObjectParts *parts) {
   if (specifier.descriptorType != typeObjectSpecifier) return errAEWrongDataType;
-  OSErr err = GetKeyCode(specifier, keyAEKeyForm, &spec->form);
-  if (err == noErr) err = GetKeyCode(specifier, keyAEDesiredClass, &spec->want);
-  if (err == noErr) err = AEGetKeyDesc(&specifier, keyAEKeyData, typeWildCard, spec->seld.get());
+  OSErr err = GetKeyCode(specifier, keyAEKeyForm, &parts->form);
+  if (err == noErr) err = GetKeyCode(specifier, keyAEDesiredClass, &parts->want);
+  if (err == noErr) err = AEGetKeyDesc(&specifier, keyAEKeyData, typeWildCard, parts->seld.get());
   if (err == noErr) {
     // A missing 'from' means the application, as a null descriptor does.
-    OSErr fromErr = AEGetKeyDesc(&specifier, keyAEContainer, typeWildCard, spec->from.get());
+    OSErr fromErr = AEGetKeyDesc(&specifier, keyAEContainer, typeWildCard, parts->from.get());
     if (fromErr != noErr && fromErr != errAEDescNotFound) err = fromErr;
   }
   return err;
 }
 
-OSErr PropertyOf(const ObjectSpec &spec, OSType *property) {
-  if (spec.form != formPropertyID || spec.seld.type() != typeType || AEGetDescDataSize(&*spec.seld) != 4)
+OSErr PropertyOf(const ObjectParts &parts, OSType *property) {
+  if (parts.form != formPropertyID || parts.seld.type() != typeType || AEGetDescDataSize(&*parts.seld) != 4)
     return errAENoSuchObject;
-  return AEGetDescData(&*spec.seld, property, sizeof *property);
+  return AEGetDescData(&*parts.seld, property, sizeof *property);
 }
 
-OSErr MakeObjectSpec(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
-                     const AEDesc *container, AEDesc *result) {
+OSErr MakeObjectSpecifier(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
+                          const AEDesc *container, AEDesc *result) {
   AERecord record;
   OSErr err = AECreateList(nullptr, 0, true, &record);
   if (err != noErr) return err;
@@ -138,8 +138,8 @@ OSErr AppendListText(AEDescList *list, const std::string &utf8) {
 
 OSErr AttachmentItemPath(const AEDesc &item, std::string *path) {
   if (item.descriptorType != typeObjectSpecifier) return DescToUTF8(item, path);
-  ObjectSpec spec;
-  OSErr err = ReadObjectSpec(item, &spec);
-  if (err == noErr && spec.form != formName) err = errAENoSuchObject;
-  return err != noErr ? err : DescToUTF8(*spec.seld, path);
+  ObjectParts parts;
+  OSErr err = ReadObjectSpecifier(item, &parts);
+  if (err == noErr && parts.form != formName) err = errAENoSuchObject;
+  return err != noErr ? err : DescToUTF8(*parts.seld, path);
 }

@@ -50,23 +50,23 @@ OSErr GetKeyLong(const AERecord &record, AEKeyword key, SInt32 *value);
 OSErr GetKeyCode(const AERecord &record, AEKeyword key, OSType *code);
 
 // The parts of an object specifier (a record of type 'obj '). seld and from are copies
-// owned by the ObjectSpec; from is the null descriptor for the application itself.
-struct ObjectSpec {
+// owned by the ObjectParts; from is the null descriptor for the application itself.
+struct ObjectParts {
   OSType form = 0;
   DescType want = 0;
   OwnedDesc seld;
   OwnedDesc from;
 };
-OSErr ReadObjectSpec(const AEDesc &specifier, ObjectSpec *spec);
+OSErr ReadObjectSpecifier(const AEDesc &specifier, ObjectParts *parts);
 
 // The property code of obj(form 'prop', want 'prop', seld 'type' code, from ...);
 // errAENoSuchObject for a specifier of another form.
-OSErr PropertyOf(const ObjectSpec &spec, OSType *property);
+OSErr PropertyOf(const ObjectParts &parts, OSType *property);
 
 // A new object specifier in result (caller disposes): obj(form, want, seld, from), with
 // 'from' the null descriptor when container is null.
-OSErr MakeObjectSpec(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
-                     const AEDesc *container, AEDesc *result);
+OSErr MakeObjectSpecifier(OSType form, DescType want, DescType seldType, const void *seldData, Size seldSize,
+                          const AEDesc *container, AEDesc *result);
 
 // A text answer for the reply's direct parameter, as 'TEXT' (Mac OS Roman).
 OSErr PutReplyText(AppleEvent &reply, const std::string &utf8);

@@ -50,14 +50,14 @@ struct Client {
     unsetenv("QUILLCAST_AE_TRACE");
     std::string volume = carbon::Volumes().at(1).root;
     std::string executable = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/" + name;
-    FSSpec spec{};
+    FSSpec appFile{};
     LaunchParamBlockRec params{};
     params.launchBlockID = extendedBlock;
     params.launchEPBLength = extendedBlockLen;
     params.launchControlFlags = launchContinue | launchNoFileFlags;
-    params.launchAppSpec = &spec;
+    params.launchAppSpec = &appFile;
     if (standin::InstallApplication(volume, name == "echo" ? "Echo" : name, creator, executable) != noErr ||
-        carbon::PathToFSSpec(volume + "/" + (name == "echo" ? "Echo" : name) + ".app", &spec) != noErr ||
+        carbon::PathToFSSpec(volume + "/" + (name == "echo" ? "Echo" : name) + ".app", &appFile) != noErr ||
         LaunchApplication(&params) != noErr)
       std::fprintf(stderr, "cannot launch %s\n", name.c_str());
     psn = params.launchProcessSN;

@@ -108,13 +108,13 @@ class StandInClient : public ::testing::Test {
     std::filesystem::create_directories(volume);
     std::string executable = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/" + name;
     ASSERT_EQ(standin::InstallApplication(volume, name, creator, executable), noErr);
-    FSSpec spec{};
-    ASSERT_EQ(carbon::PathToFSSpec(volume + "/" + name + ".app", &spec), noErr);
+    FSSpec appFile{};
+    ASSERT_EQ(carbon::PathToFSSpec(volume + "/" + name + ".app", &appFile), noErr);
     LaunchParamBlockRec params{};
     params.launchBlockID = extendedBlock;
     params.launchEPBLength = extendedBlockLen;
     params.launchControlFlags = launchContinue | launchNoFileFlags;
-    params.launchAppSpec = &spec;
+    params.launchAppSpec = &appFile;
     ASSERT_EQ(LaunchApplication(&params), noErr);
     psn_ = params.launchProcessSN;
   }
@@ -243,12 +243,12 @@ TEST_F(EudoraTest, BuildsMessagesFieldByFieldInMailboxOut) {
   Launch("Eudora", FourCC("CSOm"), kAccounts);
   std::string files = Files();
   Desc full = Create();
-  ObjectSpec spec;
-  ASSERT_EQ(ReadObjectSpec(full.d, &spec), noErr);
+  ObjectParts parts;
+  ASSERT_EQ(ReadObjectSpecifier(full.d, &parts), noErr);
   SInt32 index = 0;
-  EXPECT_EQ(spec.form, kIndex);
-  EXPECT_EQ(spec.want, FourCC("euMS"));
-  EXPECT_EQ(DescToLong(*spec.seld, &index), noErr);
+  EXPECT_EQ(parts.form, kIndex);
+  EXPECT_EQ(parts.want, FourCC("euMS"));
+  EXPECT_EQ(DescToLong(*parts.seld, &index), noErr);
   EXPECT_EQ(index, 1);
   Field(full, "", kBody);
   Field(full, "subject", kSubject);
