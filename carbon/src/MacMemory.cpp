@@ -24,15 +24,29 @@ static_assert(sizeof(BlockHeader) == kHeader);
 
 struct MasterPointer {
   Ptr data;  // must stay first: a Handle is the address of this word
+  MasterPointer *nextFree;
   bool locked;
   bool purgeable;
 };
 
+// Master pointer records are recycled, as the Mac kept them in master pointer blocks, so a
+// handle costs one malloc for its data and none for its master pointer.
+thread_local MasterPointer *freeMasters = nullptr;
+
 thread_local OSErr lastError = noErr;
 std::atomic<Size> heapLimit{-1};
 std::atomic<long> failCountdown{-1};
+
+// The Memory Manager is called from one thread at a time (the host's, or a stand-in's event
+// thread), and allocation is the hot path of every Apple Event, so the counters are kept
+// with plain atomic loads and stores rather than locked read-modify-writes.
 std::atomic<Size> inUse{0};
 std::atomic<long> liveBlocks{0};
+
+void Count(Size bytes, long blocks) {
+  inUse.store(inUse.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
+  liveBlocks.store(liveBlocks.load(std::memory_order_relaxed) + blocks, std::memory_order_relaxed);
+}
 
 BlockHeader *HeaderOf(const void *data) {
   return reinterpret_cast<BlockHeader *>(static_cast<char *>(const_cast<void *>(data)) - kHeader);
@@ -40,13 +54,13 @@ BlockHeader *HeaderOf(const void *data) {
 
 // Decides whether growing the heap by `bytes` may go ahead, consuming one injected failure.
 bool MayAllocate(Size bytes) {
-  long countdown = failCountdown.load();
+  long countdown = failCountdown.load(std::memory_order_relaxed);
   if (countdown >= 0) {
     failCountdown.store(countdown - 1);
     if (countdown == 0) return false;
   }
-  Size limit = heapLimit.load();
-  return limit < 0 || inUse.load() + bytes <= limit;
+  Size limit = heapLimit.load(std::memory_order_relaxed);
+  return limit < 0 || inUse.load(std::memory_order_relaxed) + bytes <= limit;
 }
 
 Ptr AllocBlock(Size byteCount, uint32_t magic, bool clear) {
@@ -57,17 +71,28 @@ Ptr AllocBlock(Size byteCount, uint32_t magic, bool clear) {
   header->magic = magic;
   Ptr data = reinterpret_cast<Ptr>(header) + kHeader;
   if (clear) std::memset(data, 0, size_t(byteCount));
-  inUse += byteCount;
-  liveBlocks++;
+  Count(byteCount, 1);
   return data;
 }
 
 void FreeBlock(Ptr data) {
   BlockHeader *header = HeaderOf(data);
-  inUse -= Size(header->size);
-  liveBlocks--;
+  Count(-Size(header->size), -1);
   header->magic = 0;
   std::free(header);
+}
+
+MasterPointer *TakeMaster() {
+  MasterPointer *master = freeMasters;
+  if (master == nullptr) return new (std::nothrow) MasterPointer{};
+  freeMasters = master->nextFree;
+  return master;
+}
+
+void ReturnMaster(MasterPointer *master) {
+  master->data = nullptr;
+  master->nextFree = freeMasters;
+  freeMasters = master;
 }
 
 Ptr NewPtrCommon(Size byteCount, bool clear) {
@@ -77,22 +102,26 @@ Ptr NewPtrCommon(Size byteCount, bool clear) {
 }
 
 Handle NewHandleCommon(Size byteCount, bool clear) {
-  auto *master = new (std::nothrow) MasterPointer{nullptr, false, false};
-  Ptr data = master ? AllocBlock(byteCount, kHandleMagic, clear) : nullptr;
-  if (data == nullptr) {
-    delete master;
+  Ptr data = AllocBlock(byteCount, kHandleMagic, clear);
+  MasterPointer *master = data ? TakeMaster() : nullptr;
+  if (master == nullptr) {
+    if (data != nullptr) FreeBlock(data);
     lastError = memFullErr;
     return nullptr;
   }
-  master->data = data;
+  *master = MasterPointer{data, nullptr, false, false};
   lastError = noErr;
   return &master->data;
 }
 
 }  // namespace
 
-Ptr NewPtr(Size byteCount) { return NewPtrCommon(byteCount, false); }
-Ptr NewPtrClear(Size byteCount) { return NewPtrCommon(byteCount, true); }
+Ptr NewPtr(Size byteCount) {
+  return NewPtrCommon(byteCount, false);
+}
+Ptr NewPtrClear(Size byteCount) {
+  return NewPtrCommon(byteCount, true);
+}
 
 void DisposePtr(Ptr p) {
   if (p != nullptr) FreeBlock(p);
@@ -108,15 +137,21 @@ Size GetPtrSize(Ptr p) {
   return Size(HeaderOf(p)->size);
 }
 
-Handle NewHandle(Size byteCount) { return NewHandleCommon(byteCount, false); }
-Handle NewHandleClear(Size byteCount) { return NewHandleCommon(byteCount, true); }
-Handle NewEmptyHandle() { return NewHandleCommon(0, false); }
+Handle NewHandle(Size byteCount) {
+  return NewHandleCommon(byteCount, false);
+}
+Handle NewHandleClear(Size byteCount) {
+  return NewHandleCommon(byteCount, true);
+}
+Handle NewEmptyHandle() {
+  return NewHandleCommon(0, false);
+}
 
 void DisposeHandle(Handle h) {
   if (h != nullptr) {
     auto *master = reinterpret_cast<MasterPointer *>(h);
     if (master->data != nullptr) FreeBlock(master->data);
-    delete master;
+    ReturnMaster(master);
   }
   lastError = noErr;
 }
@@ -147,7 +182,7 @@ void SetHandleSize(Handle h, Size newSize) {
     return;
   }
   moved->size = uint64_t(newSize);
-  inUse += newSize - oldSize;
+  Count(newSize - oldSize, 0);
   *h = reinterpret_cast<Ptr>(moved) + kHeader;
   lastError = noErr;
 }
@@ -172,9 +207,13 @@ void HNoPurge(Handle h) {
   lastError = h ? noErr : nilHandleErr;
 }
 
-void EmptyHandle(Handle h) { SetHandleSize(h, 0); }
+void EmptyHandle(Handle h) {
+  SetHandleSize(h, 0);
+}
 
-OSErr MemError() { return lastError; }
+OSErr MemError() {
+  return lastError;
+}
 
 Size MaxBlock() {
   Size limit = heapLimit.load();
@@ -191,14 +230,20 @@ void PurgeSpace(long *total, long *contiguous) {
   if (contiguous) *contiguous = free;
 }
 
-void PurgeMem(Size) { lastError = noErr; }
-Size CompactMem(Size) { return MaxBlock(); }
+void PurgeMem(Size) {
+  lastError = noErr;
+}
+Size CompactMem(Size) {
+  return MaxBlock();
+}
 
 void BlockMove(const void *src, void *dest, Size count) {
   if (count > 0) std::memmove(dest, src, size_t(count));
 }
 
-void BlockMoveData(const void *src, void *dest, Size count) { BlockMove(src, dest, count); }
+void BlockMoveData(const void *src, void *dest, Size count) {
+  BlockMove(src, dest, count);
+}
 
 OSErr PtrToHand(const void *src, Handle *dest, long size) {
   *dest = NewHandle(size);
@@ -226,7 +271,15 @@ OSErr HandToHand(Handle *h) {
   return noErr;
 }
 
-void CarbonSetHeapLimit(Size bytes) { heapLimit.store(bytes); }
-void CarbonFailAllocationAfter(long n) { failCountdown.store(n); }
-Size CarbonHeapInUse() { return inUse.load(); }
-long CarbonLiveBlocks() { return liveBlocks.load(); }
+void CarbonSetHeapLimit(Size bytes) {
+  heapLimit.store(bytes);
+}
+void CarbonFailAllocationAfter(long n) {
+  failCountdown.store(n);
+}
+Size CarbonHeapInUse() {
+  return inUse.load();
+}
+long CarbonLiveBlocks() {
+  return liveBlocks.load();
+}
