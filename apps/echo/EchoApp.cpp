@@ -20,15 +20,17 @@ namespace {
 
 constexpr AEEventClass kEchoClass = FourCC("ECHO");
 
+OSErr EchoDirect(const AppleEvent &event, AppleEvent &reply) {
+  AEDesc value;
+  AEInitializeDesc(&value);
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, &value);
+  if (err == noErr) err = AEPutParamDesc(&reply, keyDirectObject, &value);
+  AEDisposeDesc(&value);
+  return err;
+}
+
 void InstallHandlers(standin::StandInApp &app, std::vector<SInt32> &notes) {
-  app.InstallEventHandler(kEchoClass, FourCC("echo"), [](const AppleEvent &event, AppleEvent &reply) {
-    AEDesc value;
-    AEInitializeDesc(&value);
-    OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, &value);
-    if (err == noErr) err = AEPutParamDesc(&reply, keyDirectObject, &value);
-    AEDisposeDesc(&value);
-    return err;
-  });
+  app.InstallEventHandler(kEchoClass, FourCC("echo"), EchoDirect);
   app.InstallEventHandler(kEchoClass, FourCC("note"), [&notes](const AppleEvent &event, AppleEvent &) {
     SInt32 number = 0;
     OSErr err = standin::GetLongParam(event, keyDirectObject, &number);
@@ -54,6 +56,11 @@ void InstallHandlers(standin::StandInApp &app, std::vector<SInt32> &notes) {
     standin::GetLongParam(event, keyDirectObject, &number);
     standin::PutTextParam(reply, keyErrorString, "failed on request");
     return OSErr(number);
+  });
+  // 'slow' answers like 'echo', a tenth of a second late: long past a short time-out.
+  app.InstallEventHandler(kEchoClass, FourCC("slow"), [](const AppleEvent &event, AppleEvent &reply) {
+    usleep(100000);
+    return EchoDirect(event, reply);
   });
   app.InstallEventHandler(kEchoClass, FourCC("hang"), [&app](const AppleEvent &, AppleEvent &) {
     while (!app.QuitRequested()) usleep(5000);

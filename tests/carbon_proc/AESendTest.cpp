@@ -202,12 +202,12 @@ TEST_F(AESendTest, HangingHandlerTimesOutAndTheApplicationStillQuitsOnSIGTERM) {
 }
 
 TEST_F(AESendTest, StaleRepliesOfTimedOutEventsArePassedOver) {
-  // 'echo' answers at once, but the sender gives up before it can read the reply; the next
-  // wait must get its own reply, not the late one.
+  // 'slow' answers long after the sender has given up; the next wait must get its own
+  // reply, not the late one.
   SInt32 first = 1;
   SInt32 second = 2;
   AppleEvent reply;
-  EXPECT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 0, &first), errAETimeout);
+  EXPECT_EQ(SendEcho(echo_, FourCC("slow"), &reply, 0x43, 1, &first), errAETimeout);
   ASSERT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 600, &second), noErr);
   SInt32 got = 0;
   DescType type;
