@@ -11,7 +11,6 @@ quillcast_library(carbon_base
     src/Quickdraw.cpp
     src/ResourceFile.cpp
     src/Resources.cpp
-    src/TextCodec.cpp
     src/TextEncodingConverter.cpp
     src/TextUtils.cpp
   DEPS carbon_core ${CMAKE_DL_LIBS})

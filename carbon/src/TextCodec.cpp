@@ -4,7 +4,10 @@
 #include "TextCodec.h"
 
 #include <MacErrors.h>
-#include <TextEncodingConverter.h>
+
+#include <algorithm>
+#include <array>
+#include <utility>
 
 namespace carbon {
 
@@ -22,6 +25,15 @@ constexpr char16_t kMacRomanHigh[128] = {
     0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9,
     0x0131, 0x02C6, 0x02DC, 0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
 };
+
+// kMacRomanHigh sorted by character, {character, byte}: every coercion to 'TEXT' looks up
+// each character of its text here.
+constexpr auto kMacRomanByCharacter = [] {
+  std::array<std::pair<char16_t, uint8_t>, 128> table{};
+  for (size_t i = 0; i < table.size(); i++) table[i] = {kMacRomanHigh[i], uint8_t(0x80 + i)};
+  std::sort(table.begin(), table.end());
+  return table;
+}();
 
 // 0x80 .. 0x9F of Windows Latin 1; 0 marks an unassigned byte.
 constexpr char16_t kWindowsLatin1Controls[32] = {
@@ -128,6 +140,18 @@ size_t EncodeUTF16(char32_t c, uint8_t *out) {
   return count * 2;
 }
 
+size_t EncodeMacRoman(char32_t c, uint8_t *out) {
+  if (c < 0x80) {
+    out[0] = uint8_t(c);
+    return 1;
+  }
+  auto it = std::lower_bound(kMacRomanByCharacter.begin(), kMacRomanByCharacter.end(), c,
+                             [](const auto &entry, char32_t key) { return entry.first < key; });
+  if (it == kMacRomanByCharacter.end() || it->first != c) return 0;
+  out[0] = it->second;
+  return 1;
+}
+
 // Encodes through a table of the high half (0x80 upwards, `size` entries).
 size_t EncodeByTable(const char16_t *table, size_t size, char32_t c, uint8_t *out) {
   for (size_t i = 0; i < size; i++) {
@@ -140,24 +164,6 @@ size_t EncodeByTable(const char16_t *table, size_t size, char32_t c, uint8_t *ou
 }
 
 }  // namespace
-
-bool CodecForEncoding(TextEncoding encoding, Codec *codec) {
-  TextEncodingBase base = GetTextEncodingBase(encoding);
-  TextEncodingFormat format = encoding >> 26;
-  if (base == kTextEncodingMacRoman)
-    *codec = Codec::kMacRoman;
-  else if (base == kTextEncodingUnicodeDefault && format == kUnicodeUTF8Format)
-    *codec = Codec::kUTF8;
-  else if (base == kTextEncodingUnicodeDefault && format == kUnicode16BitFormat)
-    *codec = Codec::kUTF16;
-  else if (base == kTextEncodingISOLatin1)
-    *codec = Codec::kLatin1;
-  else if (base == kTextEncodingWindowsLatin1)
-    *codec = Codec::kWindowsLatin1;
-  else
-    return false;
-  return true;
-}
 
 size_t DecodeCharacter(Codec codec, const uint8_t *in, size_t length, char32_t *character, OSStatus *status) {
   switch (codec) {
@@ -189,8 +195,7 @@ size_t EncodeCharacter(Codec codec, char32_t character, uint8_t *out) {
     case Codec::kUTF16:
       return EncodeUTF16(character, out);
     case Codec::kMacRoman:
-      if (character < 0x80) break;
-      return EncodeByTable(kMacRomanHigh, 128, character, out);
+      return EncodeMacRoman(character, out);
     case Codec::kWindowsLatin1:
       if (character < 0x80 || (character >= 0xA0 && character < 0x100)) break;
       return EncodeByTable(kWindowsLatin1Controls, 32, character, out);

@@ -14,6 +14,29 @@ struct OpaqueTECObjectRef {
   carbon::Codec output;
 };
 
+namespace {
+
+// The codec of an encoding, or false for one this layer lacks.
+bool CodecForEncoding(TextEncoding encoding, carbon::Codec *codec) {
+  TextEncodingBase base = GetTextEncodingBase(encoding);
+  TextEncodingFormat format = encoding >> 26;
+  if (base == kTextEncodingMacRoman)
+    *codec = carbon::Codec::kMacRoman;
+  else if (base == kTextEncodingUnicodeDefault && format == kUnicodeUTF8Format)
+    *codec = carbon::Codec::kUTF8;
+  else if (base == kTextEncodingUnicodeDefault && format == kUnicode16BitFormat)
+    *codec = carbon::Codec::kUTF16;
+  else if (base == kTextEncodingISOLatin1)
+    *codec = carbon::Codec::kLatin1;
+  else if (base == kTextEncodingWindowsLatin1)
+    *codec = carbon::Codec::kWindowsLatin1;
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
 OSStatus UpgradeScriptInfoToTextEncoding(ScriptCode iTextScriptID, LangCode, RegionCode, ConstStr255Param,
                                          TextEncoding *oEncoding) {
   if (iTextScriptID != smRoman && iTextScriptID != -1 && iTextScriptID != kTextScriptDontCare)
@@ -37,8 +60,7 @@ OSStatus TECCreateConverter(TECObjectRef *newEncodingConverter, TextEncoding inp
   carbon::Codec input;
   carbon::Codec output;
   *newEncodingConverter = nullptr;
-  if (!carbon::CodecForEncoding(inputEncoding, &input) ||
-      !carbon::CodecForEncoding(outputEncoding, &output)) {
+  if (!CodecForEncoding(inputEncoding, &input) || !CodecForEncoding(outputEncoding, &output)) {
     return kTECNoConversionPathErr;
   }
   *newEncodingConverter = new (std::nothrow) OpaqueTECObjectRef{input, output};
