@@ -13,6 +13,8 @@
 #include <iterator>
 #include <vector>
 
+#include "host/StandIns.h"
+
 namespace host {
 
 namespace {
@@ -20,6 +22,11 @@ namespace {
 constexpr int kPassed = 0;
 constexpr int kExpectationFailed = 1;
 constexpr int kScriptError = 2;
+
+// How long quit-app and kill-app wait for the applications to be gone. A quitting mail
+// client first writes what it still holds.
+constexpr double kQuitSeconds = 20;
+constexpr double kKillSeconds = 5;
 
 HostState *g_state = nullptr;  // the state the callback slots serve while a script runs
 
@@ -225,7 +232,47 @@ class Runner {
     if (name == "end") return End(command, next);
     if (name == "write-file") return WriteFile(args[0], args[1]);
     if (name == "remove-file") return RemoveFile(args[0]);
+    if (name == "setenv" || name == "unsetenv") return Environment(name, args);
+    if (name == "running") return Running(args[0]);
+    if (name == "quit-app" || name == "kill-app") return StopApplications(name, args[0]);
     return Expect(name, args);
+  }
+
+  // The environment of the host, which the plug-in reads (QUILLCAST_AE_TRACE) and the
+  // applications it launches from now on inherit.
+  int Environment(const std::string &name, const std::vector<std::string> &args) {
+    const std::string &variable = args[0];
+    if (variable.empty() || variable.find('=') != std::string::npos ||
+        variable.find('\0') != std::string::npos) {
+      return Fail(kScriptError, "bad environment variable name " + Shown(variable));
+    }
+    if (name == "setenv") {
+      setenv(variable.c_str(), args[1].c_str(), 1);
+    } else {
+      unsetenv(variable.c_str());
+    }
+    return kPassed;
+  }
+
+  int Running(const std::string &application) {
+    resultNone_ = false;
+    result_ = RunningApplications(application).empty() ? "false" : "true";
+    state_.variables["result"] = result_;
+    return kPassed;
+  }
+
+  // quit-app quits as a user would (the application writes what it holds); kill-app is a
+  // crash. Both wait until the processes are gone.
+  int StopApplications(const std::string &name, const std::string &application) {
+    if (RunningApplications(application).empty()) {
+      return Fail(kExpectationFailed, "no application " + Shown(application) + " is running");
+    }
+    bool gone = name == "quit-app" ? QuitApplications(application, kQuitSeconds)
+                                   : KillApplications(application, kKillSeconds);
+    if (!gone) {
+      return Fail(kExpectationFailed, "application " + Shown(application) + " did not go away");
+    }
+    return kPassed;
   }
 
   int Expect(const std::string &name, const std::vector<std::string> &args) {

@@ -31,6 +31,11 @@ const CommandSpec kCommands[] = {
     {"expect-no-file", 1, 1},
     {"write-file", 2, 2},
     {"remove-file", 1, 1},
+    {"setenv", 2, 2},
+    {"unsetenv", 1, 1},
+    {"running", 1, 1},
+    {"quit-app", 1, 1},
+    {"kill-app", 1, 1},
     {"for", 3, 3},
     {"end", 0, 0},
 };

@@ -1,5 +1,6 @@
 // quillcast: the scripting host. It loads the Quillcast bundle as a scripting host would and
-// runs host scripts against it.
+// runs host scripts against it, and installs the stand-in applications of the build on the
+// emulated machine.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,9 +8,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "host/Host.h"
 #include "host/Script.h"
+#include "host/StandIns.h"
 
 namespace {
 
@@ -19,7 +22,39 @@ void Usage() {
   std::fprintf(stderr,
                "usage: quillcast run SCRIPT\n"
                "  Loads the Quillcast bundle (QUILLCAST_BUNDLE, or Quillcast.bundle beside this program)\n"
-               "  and runs the host script SCRIPT against it.\n");
+               "  and runs the host script SCRIPT against it. Stand-in applications missing from\n"
+               "  $QUILLCAST_HOME/Applications are installed first, unless QUILLCAST_NO_AUTO_INSTALL=1.\n"
+               "usage: quillcast install-apps [VOLUME]\n"
+               "  Installs the stand-in applications of this build (apps/bin beside this program) on\n"
+               "  VOLUME, by default $QUILLCAST_HOME/Applications.\n");
+}
+
+bool AutoInstallDisabled() {
+  const char *flag = std::getenv("QUILLCAST_NO_AUTO_INSTALL");
+  return flag != nullptr && flag[0] != 0 && std::strcmp(flag, "0") != 0;
+}
+
+int InstallCommand(const char *volumeArgument) {
+  std::string folder = host::StandInFolder();
+  std::vector<std::string> executables = host::StandInExecutables(folder);
+  if (executables.empty()) {
+    std::fprintf(stderr, "quillcast: no stand-in applications in %s (build them first)\n", folder.c_str());
+    return 1;
+  }
+  std::error_code ignored;
+  std::string volume = volumeArgument != nullptr
+                           ? std::filesystem::absolute(volumeArgument, ignored).lexically_normal().string()
+                           : host::ApplicationsVolume();
+  return host::InstallStandIns(executables, volume, false, stdout) == 0 ? 0 : 1;
+}
+
+// So that "Clnt" finds the stand-ins and "Strt" can launch them on a fresh machine. Only
+// what is missing is installed, and its report goes to standard error, clear of the
+// script's own output.
+void InstallMissingStandIns() {
+  if (AutoInstallDisabled()) return;
+  std::vector<std::string> executables = host::StandInExecutables(host::StandInFolder());
+  host::InstallStandIns(executables, host::ApplicationsVolume(), true, stderr);
 }
 
 int RunCommand(const char *path) {
@@ -36,6 +71,8 @@ int RunCommand(const char *path) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kUsageError;
   }
+  host::MachineHome();
+  InstallMissingStandIns();
   // The plug-in's carbon layer finds its bundle (and resources) through the same variable.
   std::string bundle = host::DefaultBundlePath();
   setenv("QUILLCAST_BUNDLE", bundle.c_str(), 1);
@@ -52,8 +89,8 @@ int RunCommand(const char *path) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunCommand(argv[2]);
-  // Installing the stand-in applications onto the Applications volume comes later.
-  if (argc == 2 && std::strcmp(argv[1], "install-apps") == 0) return 0;
+  if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "install-apps") == 0)
+    return InstallCommand(argc == 3 ? argv[2] : nullptr);
   Usage();
   return kUsageError;
 }

@@ -1,0 +1,189 @@
+// Installing the build's stand-in applications and finding the running ones.
+#include "host/StandIns.h"
+
+#include "carbon/src/CarbonPaths.h"
+
+#include <AppleEvents.h>
+#include <MacErrors.h>
+#include <Processes.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+extern char **environ;
+
+namespace host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Test applications built beside the stand-ins; tests install them on volumes of their own.
+const char *const kTestApplications[] = {"echo"};
+
+bool IsTestApplication(const std::string &name) {
+  return std::any_of(std::begin(kTestApplications), std::end(kTestApplications),
+                     [&name](const char *test) { return name == test; });
+}
+
+bool IsExecutableFile(const fs::path &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// Runs `executable --install volume` with its standard output on out; its exit status, or -1.
+int RunInstaller(const std::string &executable, const std::string &volume, std::FILE *out) {
+  std::fflush(out);
+  std::fflush(stdout);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (fileno(out) != STDOUT_FILENO) posix_spawn_file_actions_adddup2(&actions, fileno(out), STDOUT_FILENO);
+  std::string flag = "--install";
+  std::string program = executable, target = volume;
+  char *argv[] = {program.data(), flag.data(), target.data(), nullptr};
+  pid_t pid = 0;
+  int error = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A process that has exited, or is a zombie waiting for its parent, is gone.
+bool ProcessGone(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 >= text.size()) return true;
+  char state = text[close + 2];
+  return state == 'Z' || state == 'X';
+}
+
+bool WaitUntilGone(const std::vector<int> &pids, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!std::all_of(pids.begin(), pids.end(), ProcessGone)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// The quit event, waited for, so that it is answered after whatever reached the
+// application before it.
+OSErr SendQuit(int pid, double seconds) {
+  ProcessSerialNumber psn = {0, UInt32(pid)};
+  AEAddressDesc target;
+  AppleEvent event, reply;
+  AEInitializeDesc(&event);
+  AEInitializeDesc(&reply);
+  OSErr err = AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
+  if (err != noErr) return err;
+  err = AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, kAutoGenerateReturnID,
+                           kAnyTransactionID, &event);
+  if (err == noErr)
+    err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, long(seconds * 60), nullptr, nullptr);
+  AEDisposeDesc(&target);
+  AEDisposeDesc(&event);
+  AEDisposeDesc(&reply);
+  return err;
+}
+
+}  // namespace
+
+std::string MachineHome() {
+  std::error_code ignored;
+  std::string home = fs::absolute(carbon::HomeFolder(), ignored).lexically_normal().string();
+  if (home.size() > 1 && home.back() == '/') home.pop_back();
+  setenv("QUILLCAST_HOME", home.c_str(), 1);
+  return home;
+}
+
+std::string ApplicationsVolume() {
+  return MachineHome() + "/Applications";
+}
+
+std::string StandInFolder() {
+  std::error_code ignored;
+  fs::path self = fs::read_symlink("/proc/self/exe", ignored);
+  return (self.parent_path() / "apps" / "bin").string();
+}
+
+std::vector<std::string> StandInExecutables(const std::string &folder) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder, error)) {
+    std::string name = entry.path().filename().string();
+    if (name.empty() || name[0] == '.' || IsTestApplication(name) || !IsExecutableFile(entry.path()))
+      continue;
+    found.push_back(entry.path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+bool StandInInstalled(const std::string &volume, const std::string &executable) {
+  std::string name = fs::path(executable).filename().string();
+  fs::path link = fs::path(volume) / (name + ".app") / "Contents" / "MacOS" / name;
+  std::error_code error;
+  return fs::equivalent(link, executable, error) && !error &&
+         fs::exists(fs::path(volume) / "Desktop DB", error);
+}
+
+int InstallStandIns(const std::vector<std::string> &executables, const std::string &volume, bool onlyMissing,
+                    std::FILE *out) {
+  int failed = 0;
+  for (const std::string &executable : executables) {
+    if (onlyMissing && StandInInstalled(volume, executable)) continue;
+    if (RunInstaller(executable, volume, out) != 0) {
+      std::fprintf(stderr, "quillcast: %s did not install itself in %s\n", executable.c_str(),
+                   volume.c_str());
+      failed++;
+    }
+  }
+  return failed;
+}
+
+std::vector<int> RunningApplications(const std::string &name) {
+  std::vector<int> pids;
+  ProcessSerialNumber psn = {0, kNoProcess};
+  while (GetNextProcess(&psn) == noErr) {
+    Str255 processName = {0};
+    ProcessInfoRec info{};
+    info.processInfoLength = sizeof info;
+    info.processName = processName;
+    if (GetProcessInformation(&psn, &info) != noErr) continue;
+    if (std::string(reinterpret_cast<const char *>(processName + 1), processName[0]) == name)
+      pids.push_back(int(psn.lowLongOfPSN));
+  }
+  return pids;
+}
+
+bool QuitApplications(const std::string &name, double seconds) {
+  std::vector<int> pids = RunningApplications(name);
+  for (int pid : pids) {
+    if (SendQuit(pid, seconds) != noErr) kill(pid, SIGTERM);
+  }
+  return !pids.empty() && WaitUntilGone(pids, seconds);
+}
+
+bool KillApplications(const std::string &name, double seconds) {
+  std::vector<int> pids = RunningApplications(name);
+  for (int pid : pids) kill(pid, SIGKILL);
+  return !pids.empty() && WaitUntilGone(pids, seconds);
+}
+
+}  // namespace host
