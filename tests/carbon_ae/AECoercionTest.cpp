@@ -111,6 +111,32 @@ TEST_F(AECoercion, MacRomanAndUTF8) {
   }
 }
 
+// Each malformed UTF-8 sequence and each lone UTF-16 unit or odd byte is one U+FFFD ('?' in
+// 'TEXT'); 'utxt' may start with a byte-order mark either way round.
+TEST_F(AECoercion, MalformedTextAndByteOrderMarks) {
+  const char16_t swapped[] = {0xFFFE, 0x4100, 0xAC20}, marked[] = {0xFEFF, 0x0041},
+                 lone[] = {0xD800, 0x0041, 0xDC00};
+  const struct {
+    AEDesc from;
+    const char *roman;
+  } cases[] = {
+      {MakeText(typeUTF8Text, "\xE0\x80\x80x\xED\xA0\x80\xC0\xAF"), "?x??"},
+      {MakeText(typeUTF8Text,
+                "\xF0\x9F"
+                "a\xF8\x80\xF4\x90\x80\x80"),
+       "?a???"},
+      {Make(typeUnicodeText, swapped, sizeof swapped), "A\xDB"},
+      {Make(typeUnicodeText, marked, sizeof marked), "A"},
+      {Make(typeUnicodeText, lone, sizeof lone), "?A?"},
+      {Make(typeUnicodeText, "A\0B", 3), "A?"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(CoercedData(c.from, typeChar), c.roman) << PrintDesc(c.from);
+    AEDesc from = c.from;
+    AEDisposeDesc(&from);
+  }
+}
+
 TEST_F(AECoercion, RecordsListsAndTheGetCalls) {
   AERecord record;
   AECreateList(nullptr, 0, true, &record);
