@@ -12,6 +12,7 @@
 struct OpaqueTECObjectRef {
   carbon::Codec input;
   carbon::Codec output;
+  bool asciiThrough;  // both sides write ASCII as itself, one byte a character
 };
 
 namespace {
@@ -63,7 +64,8 @@ OSStatus TECCreateConverter(TECObjectRef *newEncodingConverter, TextEncoding inp
   if (!CodecForEncoding(inputEncoding, &input) || !CodecForEncoding(outputEncoding, &output)) {
     return kTECNoConversionPathErr;
   }
-  *newEncodingConverter = new (std::nothrow) OpaqueTECObjectRef{input, output};
+  bool asciiThrough = input != carbon::Codec::kUTF16 && output != carbon::Codec::kUTF16;
+  *newEncodingConverter = new (std::nothrow) OpaqueTECObjectRef{input, output, asciiThrough};
   return *newEncodingConverter != nullptr ? OSErr(noErr) : OSErr(memFullErr);
 }
 
@@ -80,6 +82,10 @@ OSStatus TECConvertText(TECObjectRef encodingConverter, ConstTextPtr inputBuffer
   OSStatus status = noErr;
   if (encodingConverter == nullptr) status = paramErr;
   while (status == noErr && in < inputBufferLength) {
+    if (encodingConverter->asciiThrough && inputBuffer[in] < 0x80 && out < outputBufferLength) {
+      outputBuffer[out++] = inputBuffer[in++];  // most text is ASCII: copied without the codecs
+      continue;
+    }
     char32_t character;
     uint8_t bytes[4];
     size_t used = carbon::DecodeCharacter(encodingConverter->input, inputBuffer + in, inputBufferLength - in,
