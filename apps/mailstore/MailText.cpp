@@ -1,55 +1,41 @@
 #include "apps/mailstore/MailText.h"
 
-#include <iconv.h>
+#include <MacErrors.h>
+#include <TextEncodingConverter.h>
 
-#include <cerrno>
-#include <mutex>
+#include <memory>
+#include <type_traits>
 
 namespace {
 
-// iconv_open is costly; each descriptor is opened once and reset before each use.
-iconv_t MacRomanConverter() {
-  static iconv_t converter = iconv_open("UTF-8", "MACINTOSH");
-  return converter;
+// A Text Encoding Converter between Mac OS Roman and UTF-8, disposed with its owner; null
+// when it could not be made (no memory).
+using Converter = std::unique_ptr<std::remove_pointer_t<TECObjectRef>, decltype(&TECDisposeConverter)>;
+
+Converter MakeConverter(bool fromMacRoman) {
+  TextEncoding roman =
+      CreateTextEncoding(kTextEncodingMacRoman, kTextEncodingDefaultVariant, kTextEncodingDefaultFormat);
+  TextEncoding utf8 =
+      CreateTextEncoding(kTextEncodingUnicodeDefault, kTextEncodingDefaultVariant, kUnicodeUTF8Format);
+  TECObjectRef converter = nullptr;
+  TECCreateConverter(&converter, fromMacRoman ? roman : utf8, fromMacRoman ? utf8 : roman);
+  return Converter(converter, &TECDisposeConverter);
 }
 
-iconv_t MacRomanEncoder() {
-  static iconv_t converter = iconv_open("MACINTOSH//TRANSLIT", "UTF-8");
-  return converter;
-}
-
-std::mutex converterLock;
-
-// iconv's answer for a descriptor that could not be opened.
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
-
-// Runs the whole input through converter; a character it refuses is skipped (with the
-// continuation bytes of its UTF-8 sequence when the input is UTF-8), and replacement
-// written in its place. The output grows as needed (transliteration can lengthen a text).
-std::string Convert(iconv_t converter, std::string_view input, bool utf8Input, std::string_view replacement) {
-  std::string out(input.size() * 2 + 16, '\0');
-  std::lock_guard<std::mutex> guard(converterLock);
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  char *in = const_cast<char *>(input.data());
-  size_t inLeft = input.size();
-  size_t written = 0;
-  while (inLeft > 0) {
-    char *outPtr = out.data() + written;
-    size_t outLeft = out.size() - written;
-    size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-    int error = errno;
-    written = out.size() - outLeft;
-    if (result != static_cast<size_t>(-1)) break;
-    if (error == E2BIG || out.size() - written < replacement.size()) out.resize(out.size() * 2);
-    if (error == E2BIG) continue;
-    if (error != EILSEQ && error != EINVAL) break;
-    do in++, inLeft--;
-    while (utf8Input && inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-    replacement.copy(out.data() + written, replacement.size());
-    written += replacement.size();
-  }
-  out.resize(written);
-  return out;
+// Converts input[*at ..) into out until the end or the first character the converter
+// cannot carry over; returns the converter's status and advances *at past what it took.
+OSStatus ConvertRun(TECObjectRef converter, std::string_view input, size_t *at, std::string *out,
+                    size_t room) {
+  size_t written = out->size();
+  out->resize(written + room);
+  ByteCount used = 0;
+  ByteCount made = 0;
+  OSStatus status =
+      TECConvertText(converter, reinterpret_cast<ConstTextPtr>(input.data() + *at), input.size() - *at, &used,
+                     reinterpret_cast<TextPtr>(out->data() + written), room, &made);
+  out->resize(written + made);
+  *at += used;
+  return status;
 }
 
 // The length of the UTF-8 sequence at text[i]; 0 when the bytes there are not a
@@ -72,17 +58,31 @@ size_t SequenceLength(std::string_view text, size_t i) {
 
 }  // namespace
 
+// Every Mac OS Roman byte is a character of the Basic Multilingual Plane: three bytes of
+// UTF-8 at the most.
 std::string MacRomanToUTF8(std::string_view macRoman) {
-  iconv_t converter = MacRomanConverter();
-  if (converter == kNoConverter) return ValidUTF8(macRoman);
-  return Convert(converter, macRoman, false, {});
+  Converter converter = MakeConverter(true);
+  if (converter == nullptr) return ValidUTF8(macRoman);
+  std::string out;
+  size_t at = 0;
+  ConvertRun(converter.get(), macRoman, &at, &out, macRoman.size() * 3);
+  return out;
 }
 
+// A character Mac OS Roman lacks takes at least as many bytes as the '?' that stands for it,
+// so the text never grows.
 std::string UTF8ToMacRoman(std::string_view utf8) {
-  iconv_t converter = MacRomanEncoder();
   std::string valid = ValidUTF8(utf8);
-  if (converter == kNoConverter) return valid;
-  return Convert(converter, valid, true, "?");
+  Converter converter = MakeConverter(false);
+  if (converter == nullptr) return valid;
+  std::string out;
+  size_t at = 0;
+  while (at < valid.size() &&
+         ConvertRun(converter.get(), valid, &at, &out, valid.size() - at) == kTECUnmappableElementErr) {
+    out += '?';
+    at += SequenceLength(valid, at);
+  }
+  return out;
 }
 
 std::string ValidUTF8(std::string_view bytes) {

@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
-// Mac OS Roman bytes to UTF-8 (through iconv's "MACINTOSH" table; every byte maps).
+// Mac OS Roman bytes to UTF-8 by the carbon layer's Text Encoding Converter, which follows
+// Unicode's mapping table (0xC6 is U+2206, 0xDB the euro sign, 0xF0 U+F8FF); every byte maps.
 std::string MacRomanToUTF8(std::string_view macRoman);
 
-// UTF-8 to Mac OS Roman, for texts a client answers with ('TEXT'). A character the
-// table lacks becomes an approximation where iconv knows one, otherwise "?".
+// UTF-8 to Mac OS Roman, for texts a client answers with ('TEXT'), by the same table.
+// Invalid UTF-8 and every character Mac OS Roman lacks become "?".
 std::string UTF8ToMacRoman(std::string_view utf8);
 
 // Bytes that claim to be UTF-8: invalid or overlong sequences and surrogates each become

@@ -179,9 +179,10 @@ namespace {
 const std::string kAccounts =
     "account Home = Ann Home <ann@home.example>\naccount Work = Ann Work <ann@work.example>\nsetting 169 = "
     "y\n";
-// As the plug-in sends them: Mac OS Roman with CR line ends, recipients in round form.
-const std::string kSubject = "Caf\x8e \xd2news\xd3";
-const std::string kBody = "Dear Ann,\r\rna\x95ve r\x8esum\x8e.\r";
+// As the plug-in sends them: Mac OS Roman with CR line ends, recipients in round form. 0xC6
+// (the increment sign, not Greek delta) and 0xDB (the euro sign) are where converters differ.
+const std::string kSubject = "Caf\x8e \xd2news\xd3 \xc6\xdb";
+const std::string kBody = "Dear Ann,\r\rna\x95ve r\x8esum\x8e, \xc6 5 \xdb.\r";
 const std::string kTo = "ann@example.com (Ann Lee),borje@example.com (B\x9arje)";
 const std::string kUTF8Subject = "One attachment \xe2\x9c\x93";
 

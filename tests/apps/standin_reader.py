@@ -15,6 +15,8 @@ import unittest
 CLIENT, DATA, FILES = None, None, None
 # Emailer has no choice of account: it sends from the first one of the accounts file.
 SENDER = {"Emailer": ("Ann Home", "ann@home.example")}
+# The full case's subject: U+2206 is the increment sign (Mac OS Roman 0xC6), not Greek delta.
+FULL = "Café “news” \u2206\u20ac"
 
 
 def load(maildir):
@@ -39,7 +41,7 @@ class StandInMail(unittest.TestCase):
         cls.drafts = load("drafts")
 
     def test_each_case_lands_in_its_folder(self):
-        self.assertEqual(sorted(self.outbox), ["", "Café “news”", "Missing file", "One attachment ✓"])
+        self.assertEqual(sorted(self.outbox), ["", FULL, "Missing file", "One attachment ✓"])
         self.assertEqual(sorted(self.drafts), ["Draft"])
         for _, msg, raw in list(self.outbox.values()) + list(self.drafts.values()):
             self.assertIsNone(msg["Bcc"])
@@ -49,14 +51,14 @@ class StandInMail(unittest.TestCase):
             self.assertRegex(msg["Message-ID"], r"^<[^<>@\s]+@[a-z.]+\.example>$")
 
     def test_full_message(self):
-        name, msg, _ = self.outbox["Café “news”"]
+        name, msg, _ = self.outbox[FULL]
         self.assertEqual(mailboxes(msg, "From"), [SENDER.get(CLIENT, ("Ann Work", "ann@work.example"))])
         self.assertEqual(mailboxes(msg, "To"), [("Ann Lee", "ann@example.com"), ("Börje", "borje@example.com")])
         self.assertEqual(mailboxes(msg, "Cc"), [("", "carl@example.com")])
         body = msg.get_body(("plain",))
         self.assertEqual(body.get_content_charset(), "utf-8")
         self.assertIn(body["Content-Transfer-Encoding"], ("quoted-printable", "base64"))
-        self.assertEqual(body.get_content(), "Dear Ann,\n\nnaïve résumé.\n")
+        self.assertEqual(body.get_content(), "Dear Ann,\n\nnaïve résumé, \u2206 5 \u20ac.\n")
         with open(os.path.join(DATA, "envelopes", name), "rb") as f:
             envelope = email.message_from_bytes(f.read(), policy=email.policy.default)
         self.assertEqual(mailboxes(envelope, "Bcc"), [("Dora", "dora@example.com")])
