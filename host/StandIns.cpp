@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,14 +64,21 @@ int RunInstaller(const std::string &executable, const std::string &volume, std::
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A process that has exited, or is a zombie waiting for its parent, is gone.
+// A process that has exited, or is a zombie waiting for its parent, is gone. A zombie whose
+// other threads are still on their way out still holds its files (its sockets among them),
+// so it is gone only once it counts one thread.
 bool ProcessGone(int pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   size_t close = text.rfind(')');
   if (close == std::string::npos || close + 2 >= text.size()) return true;
-  char state = text[close + 2];
-  return state == 'Z' || state == 'X';
+  char state = '?';
+  long threads = 0;
+  if (std::sscanf(text.c_str() + close + 2,
+                  "%c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld", &state,
+                  &threads) != 2)
+    return true;
+  return (state == 'Z' || state == 'X') && threads <= 1;
 }
 
 bool WaitUntilGone(const std::vector<int> &pids, double seconds) {

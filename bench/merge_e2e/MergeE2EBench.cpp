@@ -195,11 +195,18 @@ struct Machine {
     return pids;
   }
 
+  // Exited, or a zombie whose threads have all gone (and its files with them).
   static bool Gone(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
     size_t close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z';
+    char state = '?';
+    long threads = 0;
+    return close == std::string::npos ||
+           std::sscanf(text.c_str() + close + 2,
+                       "%c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld", &state,
+                       &threads) != 2 ||
+           ((state == 'Z' || state == 'X') && threads <= 1);
   }
 
   // Quits the client as a user would, so that it writes what it still holds.
