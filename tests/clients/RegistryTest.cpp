@@ -78,8 +78,7 @@ TEST_F(RegistryOnMachine, UnknownCreatorHasOnlyServiceDefault) {
   EXPECT_TRUE(info.encodingServiceDefault);
   EXPECT_FALSE(info.encodingNone || info.encodingBinHex || info.encodingBase64 || info.encodingUUEncode ||
                info.encodingAppleSingle || info.encodingAppleDouble || info.compresses || info.supportsHTML);
-  EXPECT_FALSE(info.available);
-  EXPECT_FALSE(info.running);
+  EXPECT_FALSE(info.available || info.running);
 }
 
 // "Clnt" lists what is running or installed, in table order, whatever the order of start.
@@ -94,7 +93,6 @@ TEST_F(RegistryOnMachine, ClientListFollowsWhatIsInstalledAndRunning) {
   EXPECT_EQ(
       std::string(reinterpret_cast<char *>(info.applicationFile.name + 1), info.applicationFile.name[0]),
       TestMachine::Name(TestClient::kEudora) + ".app");
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(info.manufacturer + 1), info.manufacturer[0]), "Qualcomm");
   EXPECT_EQ(TakeList(GetEmailClientInfoHandle()), "Eudora\r");
 
   machine.Launch(TestClient::kMail);

@@ -40,18 +40,12 @@ class TestMachine {
     std::filesystem::remove_all(home_, ignored);
   }
 
-  static OSType Creator(TestClient client) {
-    static const OSType creators[] = {FourCC("emal"), FourCC("MSNM"), FourCC("OPIM"), FourCC("CSOm")};
-    return creators[int(client)];
-  }
-  static std::string Name(TestClient client) {
-    static const char *names[] = {"Test Mail", "Test Outlook Express", "Test Entourage", "Test Eudora"};
-    return names[int(client)];
-  }
+  // Creator, name and executable of each test client, in the order of TestClient.
+  static OSType Creator(TestClient client) { return kClients[int(client)].creator; }
+  static std::string Name(TestClient client) { return kClients[int(client)].name; }
   static std::string Executable(TestClient client) {
-    static const char *ids[] = {"mail", "outlook", "entourage", "eudora"};
     return std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/testclients/testclient_" +
-           ids[int(client)];
+           kClients[int(client)].id;
   }
 
   const std::string &Volume() const { return volume_; }
@@ -109,6 +103,14 @@ class TestMachine {
     return pids;
   }
 
+  struct ClientFacts {
+    OSType creator;
+    const char *name, *id;
+  };
+  static constexpr ClientFacts kClients[] = {{FourCC("emal"), "Test Mail", "mail"},
+                                             {FourCC("MSNM"), "Test Outlook Express", "outlook"},
+                                             {FourCC("OPIM"), "Test Entourage", "entourage"},
+                                             {FourCC("CSOm"), "Test Eudora", "eudora"}};
   std::string home_;
   std::string volume_;
   size_t traceRead_ = 0;
