@@ -6,6 +6,7 @@
 
 #include <list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "clients/ClientConnection.h"
@@ -16,11 +17,6 @@ namespace {
 
 // The object specifier the capture answers for a new message or window.
 const std::string M = R"('obj '{ 'form':'indx', 'want':type('mesg'), 'seld':1, 'from':null() })";
-
-struct Sent {
-  std::string text;
-  AESendMode mode;
-};
 
 class Dispatch : public ::testing::Test {
  protected:
@@ -57,17 +53,12 @@ class Dispatch : public ::testing::Test {
     connection_.signature = signature;
     return SendEmailClientMessage(&connection_, &message_);
   }
-  std::vector<Sent> Events() {
-    std::vector<Sent> sent;
-    for (const CapturedEvent &e : capturedEvents) sent.push_back({e.text, e.mode});
-    return sent;
-  }
-  void ExpectEvents(const std::vector<Sent> &expected) {
-    std::vector<Sent> sent = Events();
-    ASSERT_EQ(sent.size(), expected.size());
-    for (size_t i = 0; i < sent.size(); i++) {
-      EXPECT_EQ(sent[i].text, expected[i].text) << "event " << i;
-      EXPECT_EQ(sent[i].mode, expected[i].mode) << "event " << i;
+  // The events captured, each as its AEPrint text and send mode.
+  static void ExpectEvents(const std::vector<std::pair<std::string, AESendMode>> &expected) {
+    ASSERT_EQ(capturedEvents.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); i++) {
+      EXPECT_EQ(capturedEvents[i].text, expected[i].first) << "event " << i;
+      EXPECT_EQ(capturedEvents[i].mode, expected[i].second) << "event " << i;
     }
   }
 
@@ -133,18 +124,18 @@ TEST_F(Dispatch, EncodingsTranslateIntoEachDialect) {
     SCOPED_TRACE(c.code);
     message_.encoding = c.code;
     ASSERT_EQ(Send(kEudoraCreator), 0);
-    std::string last = Events().back().text;
+    std::string last = capturedEvents.back().text;
     if (c.eudora == nullptr) {
       EXPECT_EQ(last.find("eATy"), std::string::npos);
     } else {
       EXPECT_NE(last.find(std::string("'data':") + c.eudora + " }"), std::string::npos) << last;
     }
     ASSERT_EQ(Send(kMailsmithCreator), 0);
-    std::string enclosure = Events()[2].text;
+    std::string enclosure = capturedEvents[2].text;
     std::string encd = c.mailsmith ? std::string(", 'Encd':") + c.mailsmith : "";
     EXPECT_NE(enclosure.find(R"({ 'file':"/f")" + encd + " }"), std::string::npos) << enclosure;
     ASSERT_EQ(Send(kEmailerCreator), 0);
-    std::string crml = Events().back().text;
+    std::string crml = capturedEvents.back().text;
     std::string files = R"('FILE':[ 'obj '{ 'form':'name', 'want':type('file'), 'seld':"/f" } ], )";
     std::string enc = c.emailer ? std::string("'ENCD':") + c.emailer + ", " : "";
     EXPECT_NE(crml.find(files + enc + "'COMP':'true'() }"), std::string::npos) << crml;
