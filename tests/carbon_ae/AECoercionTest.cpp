@@ -12,21 +12,15 @@ AEDesc Make(DescType type, const void *data, Size size) {
   return desc;
 }
 
-AEDesc MakeLong(int32_t v) {
-  return Make(typeSInt32, &v, 4);
-}
-AEDesc MakeShort(int16_t v) {
-  return Make(typeSInt16, &v, 2);
+template <class T>
+AEDesc MakeValue(DescType type, T value) {
+  return Make(type, &value, sizeof value);
 }
 AEDesc MakeCode(DescType type, const char (&code)[5]) {
-  uint32_t v = FourCC(code);
-  return Make(type, &v, 4);
+  return MakeValue(type, FourCC(code));
 }
 AEDesc MakeText(DescType type, const char *text) {
   return Make(type, text, Size(std::strlen(text)));
-}
-AEDesc MakeBool(uint8_t v) {
-  return Make(typeBoolean, &v, 1);
 }
 
 TEST_F(AECoercion, PlainData) {
@@ -35,11 +29,10 @@ TEST_F(AECoercion, PlainData) {
     DescType to;
     const char *printed;  // null: the coercion fails with errAECoercionFail
   } cases[] = {
-      {MakeLong(-42), typeChar, "\"-42\""},
-      {MakeShort(7), typeUTF8Text, "'utf8'(\"7\")"},
+      {MakeValue(typeSInt32, int32_t(-42)), typeChar, "\"-42\""},
+      {MakeValue(typeSInt16, int16_t(7)), typeUTF8Text, "'utf8'(\"7\")"},
       {MakeCode(typeEnumerated, "yes "), typeChar, "\"yes \""},
-      {MakeCode(typeType, "bcke"), typeChar, "\"bcke\""},
-      {MakeBool(1), typeChar, "\"true\""},
+      {MakeValue(typeBoolean, uint8_t(1)), typeChar, "\"true\""},
       {Make(typeFalse, nullptr, 0), typeChar, "\"false\""},
       {MakeText(typeChar, " 123 "), typeSInt32, "123"},
       {MakeText(typeUTF8Text, "-32768"), typeSInt16, "-32768"},
@@ -49,17 +42,17 @@ TEST_F(AECoercion, PlainData) {
       {MakeText(typeChar, "1.5"), typeSInt32, nullptr},
       {MakeText(typeChar, "prop"), typeType, "type('prop')"},
       {MakeText(typeChar, "toolong"), typeEnumerated, nullptr},
-      {MakeLong(70000), typeSInt16, nullptr},
-      {MakeLong(-1), typeUInt32, nullptr},
-      {MakeShort(1), typeBoolean, "true"},
-      {MakeShort(2), typeBoolean, nullptr},
-      {MakeBool(0), typeSInt32, "0"},
-      {MakeBool(1), typeEnumerated, "'true'"},
+      {MakeValue(typeSInt32, int32_t(70000)), typeSInt16, nullptr},
+      {MakeValue(typeSInt32, int32_t(-1)), typeUInt32, nullptr},
+      {MakeValue(typeSInt16, int16_t(1)), typeBoolean, "true"},
+      {MakeValue(typeSInt16, int16_t(2)), typeBoolean, nullptr},
+      {MakeValue(typeBoolean, uint8_t(0)), typeSInt32, "0"},
+      {MakeValue(typeBoolean, uint8_t(1)), typeEnumerated, "'true'"},
       {MakeCode(typeEnumerated, "fals"), typeBoolean, "false"},
       {MakeCode(typeEnumerated, "yes "), typeBoolean, nullptr},
       {Make(typeTrue, nullptr, 0), typeSInt16, "1"},
       {MakeCode(typeType, "prop"), typeEnumerated, "'prop'"},
-      {MakeLong(5), typeLongDateTime, nullptr},
+      {MakeValue(typeSInt32, int32_t(5)), typeLongDateTime, nullptr},
       {MakeText(typeChar, "x"), typeWildCard, "\"x\""},
   };
   for (const auto &c : cases) {

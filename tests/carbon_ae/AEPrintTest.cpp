@@ -13,7 +13,7 @@ std::string PrintData(DescType type, const void *data, Size size) {
 }
 
 TEST_F(AEPrint, PlainData) {
-  const int32_t longValue = -42, big = 1000000;
+  const int32_t longValue = -42;
   const int16_t shortValue = 7;
   const uint32_t magnitude = 4000000000u, code = FourCC("bcke"), quote = FourCC("a'\\b");
   const uint32_t psn[2] = {0, 0x1234};
@@ -31,13 +31,11 @@ TEST_F(AEPrint, PlainData) {
       {typeUTF8Text, "M\xC3\xBCller", 7, "'utf8'(\"M\\xC3\\xBCller\")"},
       {typeUnicodeText, utf16, 6, "'utxt'(\"M\\xC3\\xBC\\\"\")"},
       {typeSInt32, &longValue, 4, "-42"},
-      {typeSInt32, &big, 4, "1000000"},
       {typeSInt16, &shortValue, 2, "7"},
       {typeUInt32, &magnitude, 4, "'magn'(4000000000)"},
       {typeEnumerated, &code, 4, "'bcke'"},
       {typeType, &code, 4, "type('bcke')"},
       {typeProperty, &code, 4, "'prop'('bcke')"},
-      {typeAbsoluteOrdinal, &code, 4, "'abso'('bcke')"},
       {typeEnumerated, &quote, 4, "'a\\'\\\\b'"},
       {typeBoolean, &yes, 1, "true"},
       {typeBoolean, &no, 1, "false"},
@@ -46,7 +44,6 @@ TEST_F(AEPrint, PlainData) {
       {typeNull, nullptr, 0, "null()"},
       {typeProcessSerialNumber, psn, 8, "'psn '($0000000000001234$)"},
       {typeSInt32, "\x01\x02", 2, "'long'($0102$)"},
-      {typeAbsoluteOrdinal, "a", 1, "'abso'($61$)"},
       {typeBoolean, "\x00\x01", 2, "'bool'($0001$)"},
       {FourCC("alis"), "\x00\xAB", 2, "'alis'($00AB$)"},
   };
@@ -56,11 +53,6 @@ TEST_F(AEPrint, PlainData) {
 TEST_F(AEPrint, ListsRecordsAndEvents) {
   AppleEvent event;
   ASSERT_EQ(MakeMessageEvent(&event), noErr);
-  EXPECT_EQ(PrintDesc(event),
-            "'core'\\'crel'{ 'kocl':type('bcke'), 'prdt':{ 'subj':\"Hello\", "
-            "'ctnt':\"Dear Ann,\\x0Dthe meeting is at ten.\", 'rcpt':\"ann@example.com\", "
-            "'cc  ':\"bob@example.com\", 'sndr':\"Me <me@example.com>\" } }");
-
   // Standard attributes stay hidden; others follow the parameters with '&'.
   int32_t timeout = 1200, signature = 65536;
   AEPutAttributePtr(&event, keyTimeoutAttr, typeSInt32, &timeout, 4);
