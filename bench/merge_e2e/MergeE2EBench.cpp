@@ -153,11 +153,12 @@ struct Machine {
     globals.clear();
     Call("Init");
     for (int i = 0; i < kRecords; i++) {
-      std::string n = std::to_string(i);
-      Call("AddD",
-           "\t\xFF"
-           "First" +
-               n + "\tLast" + n + "\tuser" + n + "@example.com\tCompany " + n + "\tCity" + n);
+      std::string n = std::to_string(i), record = "\t\xFF";
+      for (const char *field : {"First", "\tLast", "\tuser", "@example.com\tCompany ", "\tCity"}) {
+        record += field;
+        record += n;
+      }
+      Call("AddD", record);
     }
     const std::string o = "\xC7", c = "\xC8";
     globals["_QLXfields"] = "First\nLast\nEmail\nCompany\nCity";
