@@ -185,11 +185,8 @@ TEST_F(External, KillSavesTheTextForTheNextInit) {
   for (const Case &c : cases) {
     Call({"Init"});
     Call({"Apnd"});
-    if (c.text) {
-      Call({"Kill", *c.text});
-    } else {
-      Call({"Kill"});
-    }
+    Call(c.text ? std::vector<std::optional<std::string>>{"Kill", *c.text}
+                : std::vector<std::optional<std::string>>{"Kill"});
     EXPECT_EQ(Call({"Init"}), c.expected);
     EXPECT_EQ(Call({"Itms"}), "0");  // records are not kept between runs
   }
