@@ -11,17 +11,12 @@
 #include "carbon/src/ProcTime.h"
 #include "carbon/src/ProcessTable.h"
 
-#include <Endian.h>
 #include <MacErrors.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 namespace proctest {
 namespace {
@@ -35,13 +30,6 @@ class AESendTest : public FreshMachine {
 
   std::string Journal() { return carbon::DataFolderFor("Echo") + "/journal.log"; }
 
-  static SInt32 ErrorNumber(const AppleEvent &reply) {
-    SInt32 number = 0;
-    DescType type;
-    Size size;
-    return AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, 4, &size) == noErr ? number : 0;
-  }
-
   static bool WaitUntilGone(pid_t pid) {
     for (int tries = 0; tries < 400; tries++) {
       uint64_t started;
@@ -54,42 +42,19 @@ class AESendTest : public FreshMachine {
   ProcessSerialNumber echo_{};
 };
 
-TEST_F(AESendTest, LaunchedApplicationRegistersAndAnswers) {
+TEST_F(AESendTest, LaunchedApplicationAnswersAndEveryEventIsTracedAndJournalled) {
   std::string trace = carbon::HomeFolder() + "/trace.txt";
   setenv("QUILLCAST_AE_TRACE", trace.c_str(), 1);
-  ProcessInfoRec info{};
-  Str255 name{};
-  FSSpec spec{};
-  info.processInfoLength = 60;
-  info.processName = name;
-  info.processAppSpec = &spec;
-  ASSERT_EQ(GetProcessInformation(&echo_, &info), noErr);
-  EXPECT_EQ(info.processSignature, kEchoCreator);
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(name + 1), name[0]), "Echo");
-  std::string path;
-  ASSERT_EQ(carbon::FSSpecToPath(&spec, &path), noErr);
-  EXPECT_EQ(path, ApplicationsFolder() + "/Echo.app");
   ProcessSerialNumber front{};
   ASSERT_EQ(GetFrontProcess(&front), noErr);
   EXPECT_EQ(front.lowLongOfPSN, echo_.lowLongOfPSN);
 
-  AppleEvent event = EchoEvent(echo_, FourCC("echo"));
+  AppleEvent event = EventTo(echo_, kEchoClass, FourCC("echo"));
   ASSERT_EQ(AEPutParamPtr(&event, keyDirectObject, typeChar, "Hello", 5), noErr);
   AppleEvent reply;
   ASSERT_EQ(AESend(&event, &reply, 0x43, kAENormalPriority, 1200, nullptr, nullptr), noErr);
-  char text[16] = {};
-  DescType type;
-  Size size = 0;
-  ASSERT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeChar, &type, text, sizeof text, &size), noErr);
-  EXPECT_EQ(std::string(text, size_t(size)), "Hello");
-  OSType eventClass = 0;
-  OSType eventID = 0;
-  AEGetAttributePtr(&reply, keyEventClassAttr, typeType, &type, &eventClass, 4, &size);
-  AEGetAttributePtr(&reply, keyEventIDAttr, typeType, &type, &eventID, 4, &size);
-  EXPECT_EQ(eventClass, kCoreEventClass);
-  EXPECT_EQ(eventID, kAEAnswer);
-
   std::vector<std::string> expected{carbon::AEPrintLine(&event), carbon::AEPrintLine(&reply)};
+  EXPECT_EQ(expected[1], "'aevt'\\'ansr'{ '----':\"Hello\" }");
   EXPECT_EQ(ReadLines(trace), expected);
   std::vector<std::string> events = ReadLines(Journal());
   std::erase_if(events, [](const std::string &line) { return line[0] == '#'; });  // the kit's own notes
@@ -136,7 +101,7 @@ TEST_F(AESendTest, HandlerErrorsComeBackInTheReply) {
   for (const auto &row : cases) {
     AppleEvent reply;
     ASSERT_EQ(SendEcho(echo_, row.id, &reply, 0x43, 600, &row.direct), noErr);
-    EXPECT_EQ(ErrorNumber(reply), row.errn);
+    EXPECT_EQ(ReplyParam<SInt32>(reply, keyErrorNumber, typeSInt32), row.errn);
     AEDisposeDesc(&reply);
   }
 }
@@ -158,10 +123,7 @@ TEST_F(AESendTest, EventsArriveInTheOrderSent) {
   ASSERT_EQ(count, kCount);
   for (long i = 1; i <= count; i++) {
     SInt32 value = -1;
-    AEKeyword key;
-    DescType type;
-    Size size;
-    ASSERT_EQ(AEGetNthPtr(&list, i, typeSInt32, &key, &type, &value, 4, &size), noErr);
+    ASSERT_EQ(AEGetNthPtr(&list, i, typeSInt32, nullptr, nullptr, &value, 4, nullptr), noErr);
     ASSERT_EQ(value, i - 1);
   }
   AEDisposeDesc(&list);
@@ -209,11 +171,7 @@ TEST_F(AESendTest, StaleRepliesOfTimedOutEventsArePassedOver) {
   AppleEvent reply;
   EXPECT_EQ(SendEcho(echo_, FourCC("slow"), &reply, 0x43, 1, &first), errAETimeout);
   ASSERT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 600, &second), noErr);
-  SInt32 got = 0;
-  DescType type;
-  Size size;
-  ASSERT_EQ(AEGetParamPtr(&reply, keyDirectObject, typeSInt32, &type, &got, 4, &size), noErr);
-  EXPECT_EQ(got, second);
+  EXPECT_EQ(ReplyParam<SInt32>(reply, keyDirectObject, typeSInt32), second);
   AEDisposeDesc(&reply);
 }
 
@@ -224,26 +182,16 @@ TEST_F(AESendTest, ApplicationLearnsVisibilityAndFrontAndQuitsOnRequest) {
   ASSERT_EQ(SetFrontProcess(&host), noErr);
   AppleEvent reply;
   ASSERT_EQ(SendEcho(echo_, FourCC("stat"), &reply, 0x43, 600), noErr);
-  Boolean visible = true;
-  Boolean front = true;
-  DescType type;
-  Size size;
-  ASSERT_EQ(AEGetParamPtr(&reply, FourCC("pvis"), typeBoolean, &type, &visible, 1, &size), noErr);
-  ASSERT_EQ(AEGetParamPtr(&reply, FourCC("pisf"), typeBoolean, &type, &front, 1, &size), noErr);
-  EXPECT_FALSE(visible);
-  EXPECT_FALSE(front);
+  EXPECT_EQ(ReplyParam<Boolean>(reply, FourCC("pvis"), typeBoolean, 2), 0);
+  EXPECT_EQ(ReplyParam<Boolean>(reply, FourCC("pisf"), typeBoolean, 2), 0);
   AEDisposeDesc(&reply);
   std::vector<std::string> journal = ReadLines(Journal());
-  EXPECT_NE(std::find(journal.begin(), journal.end(), "# visible 0"), journal.end());
-  EXPECT_NE(std::find(journal.begin(), journal.end(), "# front 0"), journal.end());
+  EXPECT_TRUE(Contains(journal, "# visible 0"));
+  EXPECT_TRUE(Contains(journal, "# front 0"));
 
-  AEAddressDesc target;
-  AppleEvent quit;
-  ASSERT_EQ(AECreateDesc(typeProcessSerialNumber, &echo_, 8, &target), noErr);
-  ASSERT_EQ(AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, -1, 0, &quit), noErr);
+  AppleEvent quit = EventTo(echo_, kCoreEventClass, kAEQuitApplication);
   EXPECT_EQ(AESend(&quit, &reply, 0x43, 0, 600, nullptr, nullptr), noErr);
-  EXPECT_EQ(ErrorNumber(reply), 0);
-  AEDisposeDesc(&target);
+  EXPECT_EQ(ReplyParam<SInt32>(reply, keyErrorNumber, typeSInt32), 0);
   AEDisposeDesc(&quit);
   AEDisposeDesc(&reply);
   EXPECT_TRUE(WaitUntilGone(pid_t(echo_.lowLongOfPSN)));
@@ -302,8 +250,7 @@ TEST_F(AESendTest, ConnectionsFromOtherUsersAreRefused) {
   AppleEvent reply;
   ASSERT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, 600), noErr);  // the journal is written by now
   AEDisposeDesc(&reply);
-  std::vector<std::string> journal = ReadLines(Journal());
-  EXPECT_NE(std::find(journal.begin(), journal.end(), "# refused uid 65534"), journal.end());
+  EXPECT_TRUE(Contains(ReadLines(Journal()), "# refused uid 65534"));
 }
 
 }  // namespace

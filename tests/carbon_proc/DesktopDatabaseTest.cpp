@@ -27,26 +27,34 @@ class DesktopDatabaseTest : public FreshMachine {
     mkdir((home_ + "/Empty").c_str(), 0700);
   }
 
+  // The item'th application of the creator in the desktop database of the volume'th volume.
+  static OSErr NthApplication(int16_t volumeIndex, OSType creator, int16_t item, FSSpec *file) {
+    HParamBlockRec volume{};
+    volume.volumeParam.ioVolIndex = volumeIndex;
+    if (OSErr err = PBHGetVInfoSync(&volume); err != noErr) return err;
+    DTPBRec desktop{};
+    desktop.ioVRefNum = volume.volumeParam.ioVRefNum;
+    if (OSErr err = PBDTGetPath(&desktop); err != noErr) return err;
+    desktop.ioFileCreator = creator;
+    desktop.ioIndex = item;
+    desktop.ioNamePtr = file->name;
+    if (OSErr err = PBDTGetAPPLSync(&desktop); err != noErr) return err;
+    file->vRefNum = desktop.ioVRefNum;
+    file->parID = desktop.ioAPPLParID;
+    return noErr;
+  }
+
   // The desktop-database search of application lookup: the first entry for the creator,
   // volume by volume, whose file still has that creator.
   static OSErr SearchDesktopDatabases(OSType creator, FSSpec *file) {
     for (int16_t index = 1;; index++) {
-      HParamBlockRec volume{};
-      volume.volumeParam.ioVolIndex = index;
-      if (OSErr err = PBHGetVInfoSync(&volume); err != noErr) return err;
-      DTPBRec desktop{};
-      desktop.ioVRefNum = volume.volumeParam.ioVRefNum;
-      if (PBDTGetPath(&desktop) != noErr) continue;
-      for (int16_t item = 1;; item++) {
-        desktop.ioFileCreator = creator;
-        desktop.ioIndex = item;
-        desktop.ioNamePtr = file->name;
-        if (PBDTGetAPPLSync(&desktop) != noErr) break;
-        file->vRefNum = volume.volumeParam.ioVRefNum;
-        file->parID = desktop.ioAPPLParID;
+      OSErr err = noErr;
+      for (int16_t item = 1; err == noErr; item++) {
+        err = NthApplication(index, creator, item, file);
         FInfo info{};
-        if (FSpGetFInfo(file, &info) == noErr && info.fdCreator == creator) return noErr;
+        if (err == noErr && FSpGetFInfo(file, &info) == noErr && info.fdCreator == creator) return noErr;
       }
+      if (err == nsvErr) return err;
     }
   }
 
@@ -89,31 +97,16 @@ TEST_F(DesktopDatabaseTest, EntriesAreHandedOutByCreatorAndIndex) {
   ASSERT_EQ(standin::InstallApplication(volume_, "Old Echo", kEchoCreator, EchoExecutable()), noErr);
   ASSERT_EQ(InstallEcho(volume_), noErr);
   ASSERT_EQ(InstallEcho(volume_), noErr);  // installing again keeps one entry
-  HParamBlockRec volume{};
-  volume.volumeParam.ioVolIndex = 3;
-  ASSERT_EQ(PBHGetVInfoSync(&volume), noErr);
-  DTPBRec desktop{};
-  desktop.ioVRefNum = volume.volumeParam.ioVRefNum;
-  ASSERT_EQ(PBDTGetPath(&desktop), noErr);
   std::vector<std::string> found;
-  for (int16_t index = 1; index <= 3; index++) {
-    FSSpec spec{};
-    desktop.ioFileCreator = kEchoCreator;
-    desktop.ioIndex = index;
-    desktop.ioNamePtr = spec.name;
-    OSErr err = PBDTGetAPPLSync(&desktop);
-    if (err != noErr) {
-      EXPECT_EQ(err, afpItemNotFound);
-      break;
-    }
-    spec.vRefNum = desktop.ioVRefNum;
-    spec.parID = desktop.ioAPPLParID;
-    FInfo info{};
+  FSSpec spec{};
+  FInfo info{};
+  for (int16_t item = 1; NthApplication(3, kEchoCreator, item, &spec) == noErr; item++) {
     ASSERT_EQ(FSpGetFInfo(&spec, &info), noErr);
     EXPECT_EQ(info.fdType, FourCC("APPL"));
     EXPECT_EQ(info.fdCreator, kEchoCreator);
     found.push_back(PathOf(spec));
   }
+  EXPECT_EQ(NthApplication(3, kEchoCreator, 3, &spec), afpItemNotFound);
   EXPECT_EQ(found, (std::vector<std::string>{volume_ + "/Old Echo.app", volume_ + "/Echo.app"}));
 }
 

@@ -8,6 +8,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -103,12 +104,13 @@ void KillAndWait(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-AppleEvent EchoEvent(const ProcessSerialNumber &psn, AEEventID id, const SInt32 *direct) {
+AppleEvent EventTo(const ProcessSerialNumber &psn, AEEventClass eventClass, AEEventID id,
+                   const SInt32 *direct) {
   AEAddressDesc target;
   AppleEvent event;
   AEInitializeDesc(&event);
   EXPECT_EQ(AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target), noErr);
-  EXPECT_EQ(AECreateAppleEvent(kEchoClass, id, &target, kAutoGenerateReturnID, kAnyTransactionID, &event),
+  EXPECT_EQ(AECreateAppleEvent(eventClass, id, &target, kAutoGenerateReturnID, kAnyTransactionID, &event),
             noErr);
   if (direct != nullptr) {
     EXPECT_EQ(AEPutParamPtr(&event, keyDirectObject, typeSInt32, direct, 4), noErr);
@@ -119,7 +121,7 @@ AppleEvent EchoEvent(const ProcessSerialNumber &psn, AEEventID id, const SInt32 
 
 OSErr SendEcho(const ProcessSerialNumber &psn, AEEventID id, AppleEvent *reply, AESendMode mode, long ticks,
                const SInt32 *direct) {
-  AppleEvent event = EchoEvent(psn, id, direct);
+  AppleEvent event = EventTo(psn, kEchoClass, id, direct);
   OSErr err = AESend(&event, reply, mode, kAENormalPriority, ticks, nullptr, nullptr);
   AEDisposeDesc(&event);
   return err;
@@ -130,6 +132,10 @@ std::vector<std::string> ReadLines(const std::string &path) {
   std::ifstream file(path);
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   return lines;
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 }  // namespace proctest

@@ -32,11 +32,22 @@ OSErr LaunchEcho(ProcessSerialNumber *psn, LaunchFlags flags = launchContinue | 
 pid_t StartSleeper();         // a live child process that is no application
 void KillAndWait(pid_t pid);  // SIGKILL, then until it is gone
 
-// An event of class 'ECHO' to the process, with a 'long' direct parameter when given.
-AppleEvent EchoEvent(const ProcessSerialNumber &psn, AEEventID id, const SInt32 *direct = nullptr);
+// An event to the process, with a 'long' direct parameter when given.
+AppleEvent EventTo(const ProcessSerialNumber &psn, AEEventClass eventClass, AEEventID id,
+                   const SInt32 *direct = nullptr);
 // Sends an 'ECHO' event and disposes it; the reply is the caller's.
 OSErr SendEcho(const ProcessSerialNumber &psn, AEEventID id, AppleEvent *reply, AESendMode mode = 0x43,
                long ticks = 1200, const SInt32 *direct = nullptr);
 std::vector<std::string> ReadLines(const std::string &path);
+bool Contains(const std::vector<std::string> &lines, const std::string &line);
+
+// The parameter of the reply as that type; `missing` when it cannot be had.
+template <class T>
+T ReplyParam(const AppleEvent &reply, AEKeyword key, DescType type, T missing = T{}) {
+  T value = missing;
+  DescType actual;
+  Size size;
+  return AEGetParamPtr(&reply, key, type, &actual, &value, sizeof value, &size) == noErr ? value : missing;
+}
 
 }  // namespace proctest

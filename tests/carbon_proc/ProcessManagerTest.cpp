@@ -114,10 +114,6 @@ TEST_F(ProcessManagerTest, TheHostIsTheCurrentProcessWithoutAnEntry) {
   EXPECT_EQ(GetProcessInformation(&me, &info), noErr);
   EXPECT_EQ(info.processNumber.lowLongOfPSN, UInt32(getpid()));
   EXPECT_TRUE(Iterate().empty());
-
-  ProcessSerialNumber front{};
-  ASSERT_EQ(GetFrontProcess(&front), noErr);
-  EXPECT_EQ(front.lowLongOfPSN, UInt32(getpid()));
 }
 
 TEST_F(ProcessManagerTest, VisibilityAndFrontAreKeptInTheTable) {
