@@ -255,7 +255,9 @@ TEST_F(External, HostGlobalsLoadWithCarriageReturns) {
     LoadPrepareHandle(&h, FourCC("Mesg"));
     EXPECT_EQ(host.calls.back()[1], "_QLXmessage");
     ASSERT_EQ(h != nullptr, c.expected.has_value());
-    if (h != nullptr) EXPECT_EQ(std::string(*h, GetHandleSize(h)), *c.expected);
+    if (h != nullptr) {
+      EXPECT_EQ(std::string(*h, GetHandleSize(h)), *c.expected);
+    }
     DisposeHandle(h);
   }
 }
