@@ -1,5 +1,5 @@
 // The stand-in clients' mail store: text conversion, recipients, accounts file, and the
-// Maildir writer. The written messages are read back independently by mailstore_reader.py.
+// Maildir writer.
 #include <MacErrors.h>
 #include <gtest/gtest.h>
 
@@ -44,7 +44,8 @@ TEST(MailText, ConvertsAndCleansText) {
   EXPECT_EQ(MacRomanToUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
   // Greek capital delta is not the increment sign at 0xC6; one half and 中 are not there at all.
   EXPECT_EQ(UTF8ToMacRoman("caf\xc3\xa9 \xe2\x82\xac \xe2\x88\x86\xce\x94 \xc2\xbd\xe4\xb8\xad\xff!"),
-            "caf\x8e \xdb \xc6? ???!");
+            "caf\x8e \xdb \xc6? ??"
+            "?!");
   struct {
     std::string in, out;
   } utf8[] = {

@@ -108,10 +108,7 @@ class AlertTest : public FreshHome {
 };
 
 TEST_F(AlertTest, AlertIsOneLineOnStandardErrorWithItsParameters) {
-  Str255 context;
-  Str255 number;
-  Str255 first;
-  Str255 second;
+  Str255 context, number, first, second;
   CopyCStringToPascal("While saving: ", context);
   NumToString(-43, number);
   CopyCStringToPascal("The file could not be found", first);
@@ -145,6 +142,11 @@ TEST_F(AlertTest, AlertIsOneLineOnStandardErrorWithItsParameters) {
   EXPECT_EQ(CarbonBeepCount(), 1);
 }
 
+std::string RectText(const Rect &r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom);
+}
+
 TEST(ScreensTest, DefaultAndConfiguredScreens) {
   unsetenv("DISPLAY");
   struct {
@@ -166,17 +168,13 @@ TEST(ScreensTest, DefaultAndConfiguredScreens) {
     else
       unsetenv("QUILLCAST_SCREENS");
     CarbonResetScreens();
-    auto text = [](const Rect &r) {
-      return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-             std::to_string(r.bottom);
-    };
     Rect all = (**GetMainDevice()).gdRect;
-    EXPECT_EQ(text(all), row.main) << (row.setting ? row.setting : "default");
+    EXPECT_EQ(RectText(all), row.main) << (row.setting ? row.setting : "default");
     int devices = 0;
     for (GDHandle device = GetDeviceList(); device != nullptr; device = GetNextDevice(device), devices++) {
       UnionRect(&all, &(**device).gdRect, &all);
     }
-    EXPECT_EQ(text(all), row.all) << (row.setting ? row.setting : "default");
+    EXPECT_EQ(RectText(all), row.all) << (row.setting ? row.setting : "default");
     EXPECT_EQ(devices, row.devices);
   }
   unsetenv("QUILLCAST_SCREENS");
@@ -201,7 +199,7 @@ TEST(EventsTest, DelayHonoursTheTimeScaleAndNothingArrives) {
 
   SInt32 response = 0;
   EXPECT_EQ(Gestalt(gestaltSystemVersion, &response), noErr);
-  EXPECT_EQ(response, 0x1049);
+  EXPECT_EQ(response, 0x1049);  // application lookup takes Launch Services from 10.x on
   EXPECT_EQ(Gestalt(FourCC("zzzz"), &response), gestaltUndefSelectorErr);
 }
 
