@@ -28,16 +28,16 @@ void AddToCount(Handle h, const Section &section, int delta) {
   PutBigEndian32(at, GetBigEndian32(at) + uint32_t(delta));
 }
 
-bool PointsInto(Handle h, const void *p) {
+bool PointsInto(Handle h, size_t total, const void *p) {
   const char *begin = *h;
-  const char *end = begin + GetHandleSize(h);
+  const char *end = begin + total;
   const char *q = static_cast<const char *>(p);
   return q != nullptr && std::less_equal<>()(begin, q) && std::less<>()(q, end);
 }
 
-// Makes room for newSize bytes where oldSize bytes were, at offset; the bytes after move along.
-OSErr Resize(Handle h, size_t offset, size_t oldSize, size_t newSize) {
-  size_t total = size_t(GetHandleSize(h));
+// Makes room for newSize bytes where oldSize bytes were, at offset, in a handle of total bytes;
+// the bytes after move along.
+OSErr Resize(Handle h, size_t total, size_t offset, size_t oldSize, size_t newSize) {
   size_t tail = total - offset - oldSize;
   if (newSize > oldSize) {
     if (total - oldSize + newSize > kMaxContentSize) return memFullErr;
@@ -81,9 +81,10 @@ bool WellFormed(Content c) {
   return IsComposite(form) && c.size >= kFormSize + kCountSize;
 }
 
-OSErr SectionOf(const AEDesc *desc, Part part, Section *section) {
-  if (desc == nullptr) return paramErr;
-  Content c = ContentOf(desc);
+namespace {
+
+// SectionOf for content already read from the descriptor.
+OSErr SectionIn(const AEDesc *desc, Content c, Part part, Section *section) {
   if (c.size == 0 && desc->descriptorType == typeNull) return errAEDescIsNull;
   if (!WellFormed(c)) return errAENotAEDesc;
   uint32_t form = FormOf(c);
@@ -95,6 +96,13 @@ OSErr SectionOf(const AEDesc *desc, Part part, Section *section) {
   if (!IsComposite(form)) return errAEWrongDataType;
   *section = ItemsSection(c);
   return noErr;
+}
+
+}  // namespace
+
+OSErr SectionOf(const AEDesc *desc, Part part, Section *section) {
+  if (desc == nullptr) return paramErr;
+  return SectionIn(desc, ContentOf(desc), part, section);
 }
 
 Section ItemsSection(Content c) {
@@ -171,7 +179,8 @@ OSErr PutSource(DescType type, const void *data, Size size, AEDesc *holder, Sour
 // Whether the descriptor type and the form of the content agree (AEFlatten.h).
 bool TypeFitsForm(DescType type, uint32_t form) {
   if (type == typeAEList || form == kAEFlatFormList) return type == typeAEList && form == kAEFlatFormList;
-  if (type == typeAppleEvent || form == kAEFlatFormEvent) return type == typeAppleEvent && form == kAEFlatFormEvent;
+  if (type == typeAppleEvent || form == kAEFlatFormEvent)
+    return type == typeAppleEvent && form == kAEFlatFormEvent;
   return type != typeAERecord || form == kAEFlatFormRecord;
 }
 
@@ -194,7 +203,8 @@ uint8_t *WriteItem(uint8_t *at, AEKeyword key, const Source &source) {
 
 OSErr PutItem(Handle h, const Section &section, size_t offset, size_t oldSize, AEKeyword key,
               const Source &source) {
-  if (PointsInto(h, source.bytes)) {
+  size_t total = size_t(GetHandleSize(h));
+  if (PointsInto(h, total, source.bytes)) {
     // The source lives in the handle about to move: put a copy of it instead.
     Ptr copy = NewPtr(Size(source.size));
     if (copy == nullptr) return memFullErr;
@@ -207,7 +217,7 @@ OSErr PutItem(Handle h, const Section &section, size_t offset, size_t oldSize, A
   }
   size_t length = source.ContentSize();
   if (length > kMaxContentSize) return memFullErr;
-  OSErr err = Resize(h, offset, oldSize, kAEFlatItemHeaderSize + length);
+  OSErr err = Resize(h, total, offset, oldSize, kAEFlatItemHeaderSize + length);
   if (err != noErr) return err;
   WriteItem(reinterpret_cast<uint8_t *>(*h) + offset, key, source);
   if (oldSize == 0) AddToCount(h, section, +1);
@@ -215,16 +225,17 @@ OSErr PutItem(Handle h, const Section &section, size_t offset, size_t oldSize, A
 }
 
 OSErr DeleteItem(Handle h, const Section &section, const Item &item) {
-  OSErr err = Resize(h, item.offset, item.size, 0);
+  OSErr err = Resize(h, size_t(GetHandleSize(h)), item.offset, item.size, 0);
   if (err == noErr) AddToCount(h, section, -1);
   return err;
 }
 
 OSErr PutKeyed(AEDesc *desc, Part part, AEKeyword key, const Source &source) {
-  Section section;
-  OSErr err = SectionOf(desc, part, &section);
-  if (err != noErr) return err;
+  if (desc == nullptr) return paramErr;
   Content c = ContentOf(desc);
+  Section section;
+  OSErr err = SectionIn(desc, c, part, &section);
+  if (err != noErr) return err;
   if (FormOf(c) == kAEFlatFormList) return errAEWrongDataType;
   Item item;
   if (FindItem(c, section, key, &item))
@@ -233,10 +244,11 @@ OSErr PutKeyed(AEDesc *desc, Part part, AEKeyword key, const Source &source) {
 }
 
 OSErr FindKeyed(const AEDesc *desc, Part part, AEKeyword key, Item *item) {
-  Section section;
-  OSErr err = SectionOf(desc, part, &section);
-  if (err != noErr) return err;
+  if (desc == nullptr) return paramErr;
   Content c = ContentOf(desc);
+  Section section;
+  OSErr err = SectionIn(desc, c, part, &section);
+  if (err != noErr) return err;
   if (FormOf(c) == kAEFlatFormList) return errAEWrongDataType;
   return FindItem(c, section, key, item) ? OSErr(noErr) : OSErr(errAEDescNotFound);
 }
