@@ -1,7 +1,8 @@
 // Echo: the small stand-in application that the tests of the Process Manager and AESend
 // drive. Creator 'Echo', events of class 'ECHO':
 //   'echo'  replies with its direct parameter, whatever its type
-//   'note'  records its direct parameter (a number); sent without wanting a reply
+//   'note'  records its direct parameter (a number), and journals it as "# note N"; sent
+//           without wanting a reply
 //   'list'  replies with a list of the numbers recorded so far, in the order they came
 //   'stat'  replies with 'pvis' and 'pisf': whether it is visible and in front
 //   'fail'  answers with the error number in its direct parameter and an 'errs' text
@@ -14,6 +15,7 @@
 #include <MacErrors.h>
 
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -31,10 +33,12 @@ OSErr EchoDirect(const AppleEvent &event, AppleEvent &reply) {
 
 void InstallHandlers(standin::StandInApp &app, std::vector<SInt32> &notes) {
   app.InstallEventHandler(kEchoClass, FourCC("echo"), EchoDirect);
-  app.InstallEventHandler(kEchoClass, FourCC("note"), [&notes](const AppleEvent &event, AppleEvent &) {
+  app.InstallEventHandler(kEchoClass, FourCC("note"), [&app, &notes](const AppleEvent &event, AppleEvent &) {
     SInt32 number = 0;
     OSErr err = standin::GetLongParam(event, keyDirectObject, &number);
-    if (err == noErr) notes.push_back(number);
+    if (err != noErr) return err;
+    notes.push_back(number);
+    app.Journal("# note " + std::to_string(number));  // what was handled, readable after it exits
     return err;
   });
   app.InstallEventHandler(kEchoClass, FourCC("list"), [&notes](const AppleEvent &, AppleEvent &reply) {

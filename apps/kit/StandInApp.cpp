@@ -22,6 +22,10 @@ namespace standin {
 namespace {
 
 constexpr double kReplyWriteSeconds = 5.0;
+// After a termination signal the application keeps handling what was sent before it, for at
+// most this long, and stops once its connections have been quiet for kDrainQuietMs.
+constexpr double kDrainSeconds = 1.0;
+constexpr int kDrainQuietMs = 50;
 
 // SIGTERM and SIGINT end the event loop: the handler sets the flag and wakes epoll_wait().
 std::atomic<bool> terminationSignalled{false};
@@ -177,26 +181,49 @@ OSErr StandInApp::Run() {
       epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeRead, &wake) != 0) {
     err = ioErr;
   }
-  epoll_event events[64];
   while (err == noErr && !QuitRequested()) {
-    int count = epoll_wait(epoll_, events, 64, -1);
-    if (count < 0 && errno != EINTR) break;
-    std::vector<uint64_t> ready;
-    for (int at = 0; at < count; at++) {
-      if (events[at].data.u64 == 0) AcceptClients();
-      if (events[at].data.u64 > 1) ready.push_back(events[at].data.u64);
-    }
-    std::sort(ready.begin(), ready.end());  // older connections first, so that events keep their order
-    for (uint64_t id : ready) {
-      auto client = clients_.find(id);
-      if (client != clients_.end() && (QuitRequested() || !ServeClient(*client->second)))
-        clients_.erase(client);
-    }
+    if (!ServeReady(-1) && errno != EINTR) break;
   }
+  if (err == noErr && terminationSignalled && !quitRequested_) Drain();
   close(epoll_);
   epoll_ = -1;
   Unregister();
   return err;
+}
+
+// Waits up to timeoutMs for connections or events and handles what came, older connections
+// first so that events keep their order. False when nothing came or the wait failed.
+bool StandInApp::ServeReady(int timeoutMs) {
+  epoll_event events[64];
+  int count = epoll_wait(epoll_, events, 64, timeoutMs);
+  if (count <= 0) return false;
+  std::vector<uint64_t> ready;
+  for (int at = 0; at < count; at++) {
+    if (events[at].data.u64 == 0) AcceptClients();
+    if (events[at].data.u64 > 1) ready.push_back(events[at].data.u64);
+  }
+  std::sort(ready.begin(), ready.end());
+  for (uint64_t id : ready) {
+    auto client = clients_.find(id);
+    if (client != clients_.end() && !ServeClient(*client->second)) clients_.erase(client);
+  }
+  return true;
+}
+
+// A termination signal arrived. Senders of no-reply events (a mail client's queued messages)
+// count on every event they sent being handled, so: first the socket goes from the process
+// table, which no one can connect to afterwards; then connections already made are taken and
+// everything that was sent on any connection is handled before the application goes.
+void StandInApp::Drain() {
+  carbon::UnregisterProcess(getpid());
+  AcceptClients();
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_, nullptr);
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, wakeRead, nullptr);
+  int64_t deadline = carbon::DeadlineAfterSeconds(kDrainSeconds);
+  while (!clients_.empty() && !quitRequested_) {
+    int left = int(carbon::MillisecondsUntil(deadline));
+    if (left <= 0 || !ServeReady(std::min(left, kDrainQuietMs))) break;
+  }
 }
 
 void StandInApp::AcceptClients() {
@@ -226,7 +253,7 @@ void StandInApp::AcceptClients() {
 bool StandInApp::ServeClient(Client &client) {
   carbon::WireStatus status = client.reader.Fill(client.fd);
   Frame frame;
-  while (!QuitRequested() && client.reader.Next(&frame.header, &frame.body)) {
+  while (!quitRequested_ && client.reader.Next(&frame.header, &frame.body)) {
     if (!HandleFrame(client, frame)) return false;
   }
   return status == carbon::WireStatus::kOK && !client.reader.Broken();

@@ -16,7 +16,9 @@
 //     "# refused uid N" for what it turned away;
 //   - tracks whether it is visible and in front;
 //   - unregisters when it quits: on 'aevt'/'quit' (handled by default), on SIGTERM or SIGINT,
-//     and when the StandInApp is destroyed.
+//     and when the StandInApp is destroyed. On SIGTERM or SIGINT it first takes no new
+//     connections and handles every event already sent to it (for a second at most), so that
+//     no-reply events sent just before the signal are not lost.
 //
 // Events are handled one at a time on the thread that calls Run, in the order they arrive on
 // each connection. A handler that takes long should now and then look at QuitRequested().
@@ -101,6 +103,8 @@ class StandInApp {
   struct Frame;
 
   void AcceptClients();
+  bool ServeReady(int timeoutMs);
+  void Drain();
   bool ServeClient(Client &client);  // false: drop the client
   bool HandleFrame(Client &client, const Frame &frame);
   OSErr Dispatch(const AppleEvent &event, AppleEvent &reply);
