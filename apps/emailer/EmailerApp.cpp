@@ -6,10 +6,15 @@
 //   'ENCD', 'COMP'  attachment encoding and compression (accepted; attachments are base64)
 //   'SAVE'          present and true: the message is queued (written to the outbox);
 //                   otherwise it is kept as a draft
-// It is sent from the first account of the accounts file. A missing file answers fnfErr and
-// nothing is written. When the sender does not wait for the answer (as the plug-in does not),
-// the message is written by the mail store's own thread while the next event is read.
+// It is sent from the first account of the accounts file. A file that cannot be read answers
+// fnfErr (or the error of reading it) and nothing is written. When the sender does not wait
+// for the answer (as the plug-in does not) it would never learn of that, so the message is
+// kept as a draft without the files that could not be read, and each of them is journaled
+// ("# attachment not read: PATH (error N), message kept in drafts") and logged.
 #include <MacErrors.h>
+
+#include <string>
+#include <vector>
 
 #include "apps/kit/StandInApp.h"
 #include "apps/mailstore/MailAddress.h"
@@ -69,7 +74,12 @@ bool WantsQueue(const AppleEvent &event) {
   return AEGetParamPtr(&event, keySave, typeBoolean, &type, &save, sizeof save, &size) == noErr && save;
 }
 
-OSErr CreateMail(MailClient &client, const AppleEvent &event, AppleEvent &reply) {
+void ReportUnread(standin::StandInApp &app, const std::vector<UnreadAttachment> &unread) {
+  for (const UnreadAttachment &file : unread) app.Journal("# " + UnreadAttachmentText(file));
+  LogUnreadAttachments(app.Name(), unread);
+}
+
+OSErr CreateMail(standin::StandInApp &app, MailClient &client, const AppleEvent &event, AppleEvent &reply) {
   MailMessage message;
   OSErr err = OptionalText(event, keyBody, &message.body);
   if (err == noErr) err = OptionalText(event, keySubject, &message.subject);
@@ -83,8 +93,14 @@ OSErr CreateMail(MailClient &client, const AppleEvent &event, AppleEvent &reply)
       return status;
     });
   }
-  if (err == noErr)
-    err = MailClientWrite(client, message, WantsQueue(event) ? MailFolder::outbox : MailFolder::drafts);
+  MailFolder folder = WantsQueue(event) ? MailFolder::outbox : MailFolder::drafts;
+  if (err == noErr && !WantsReply(reply)) {
+    std::vector<UnreadAttachment> unread;
+    err = MailClientWriteKeeping(client, std::move(message), folder, &unread);
+    ReportUnread(app, unread);
+    return err;
+  }
+  if (err == noErr) err = MailClientWrite(client, message, folder);
   if (err == fnfErr && WantsReply(reply))
     standin::PutTextParam(reply, keyErrorString, "an attached file is missing");
   return err;
@@ -96,9 +112,10 @@ int main(int argc, char **argv) {
   MailClient client;
   int status = standin::StandInMain(argc, argv, kCreator, "Emailer", [&client](standin::StandInApp &app) {
     OpenMailClient(app.DataFolder(), {}, &client);
-    app.InstallEventHandler(kCreator, kCreateMail, [&client](const AppleEvent &event, AppleEvent &reply) {
-      return CreateMail(client, event, reply);
-    });
+    app.InstallEventHandler(kCreator, kCreateMail,
+                            [&app, &client](const AppleEvent &event, AppleEvent &reply) {
+                              return CreateMail(app, client, event, reply);
+                            });
   });
   CloseMailClient(&client);
   return status;

@@ -9,8 +9,10 @@
 //                  (past the last: an answer without a direct parameter) or of all
 //   'CSOm'/'eAtc'  attaches the files of the list in 'eDcl' (fnfErr, and nothing attached,
 //                  when one is missing)
-//   'CSOm'/'eQue'  queues the message: it is written to the outbox
-// Messages still not queued when Eudora quits are kept as drafts.
+//   'CSOm'/'eQue'  queues the message: it is written to the outbox; when an attached file can
+//                  no longer be read and the sender does not wait, the message goes to
+//                  drafts without it (MailClientWriteKeeping)
+// Messages still not queued when Eudora quits are kept as drafts, likewise.
 #include <MacErrors.h>
 
 #include <map>
@@ -293,11 +295,23 @@ OSErr Attach(Eudora &eudora, const AppleEvent &event, AppleEvent &reply) {
   return err;
 }
 
-OSErr Queue(Eudora &eudora, const AppleEvent &event, AppleEvent &) {
+// Writes a message that no one waits for, never dropping it for an attached file.
+OSErr WriteKeeping(Eudora &eudora, const MailMessage &message, MailFolder folder) {
+  std::vector<UnreadAttachment> unread;
+  OSErr err = MailClientWriteKeeping(eudora.client, message, folder, &unread);
+  LogUnreadAttachments("Eudora", unread);
+  return err;
+}
+
+OSErr Queue(Eudora &eudora, const AppleEvent &event, AppleEvent &reply) {
   EudoraMessage *message = nullptr;
   OSErr err = ResolveDirectMessage(eudora, event, &message);
   if (err != noErr || message->queued) return err;
-  err = MailClientWrite(eudora.client, message->mail, MailFolder::outbox);
+  if (WantsReply(reply)) {
+    err = MailClientWrite(eudora.client, message->mail, MailFolder::outbox);
+  } else {
+    err = WriteKeeping(eudora, message->mail, MailFolder::outbox);
+  }
   if (err != noErr) return err;
   message->queued = true;
   message->mail = MailMessage{};
@@ -327,7 +341,7 @@ int main(int argc, char **argv) {
   int status = standin::StandInMain(argc, argv, kCreator, "Eudora",
                                     [&eudora](standin::StandInApp &app) { InstallHandlers(app, eudora); });
   for (const EudoraMessage &message : eudora.out)
-    if (!message.queued) MailClientWrite(eudora.client, message.mail, MailFolder::drafts);
+    if (!message.queued) WriteKeeping(eudora, message.mail, MailFolder::drafts);
   CloseMailClient(&eudora.client);
   return status;
 }

@@ -8,12 +8,15 @@
 //                  when the file is missing)
 //   'core'/'setd'  a window's 'pcnt', 'subj' or 'SeAc' (an account of that name)
 //   'core'/'getd'  the name ('pnam') of every account, or of account n
-//   'mail'/'queu'  queues the window's message (written to the outbox) and closes it
-// Windows still open when Mailsmith quits are kept as drafts.
+//   'mail'/'queu'  queues the window's message (written to the outbox) and closes it; when
+//                  an enclosure can no longer be read and the sender does not wait, the
+//                  message goes to drafts without it (MailClientWriteKeeping)
+// Windows still open when Mailsmith quits are kept as drafts, likewise.
 #include <MacErrors.h>
 
 #include <iterator>
 #include <map>
+#include <vector>
 
 #include "apps/kit/StandInApp.h"
 #include "apps/mailstore/MailAddress.h"
@@ -164,10 +167,23 @@ OSErr GetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) 
   return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, list.get());
 }
 
-OSErr Queue(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
+// Writes a message that no one waits for, never dropping it for an enclosure.
+OSErr WriteKeeping(Mailsmith &mailsmith, const MailMessage &message, MailFolder folder) {
+  std::vector<UnreadAttachment> unread;
+  OSErr err = MailClientWriteKeeping(mailsmith.client, message, folder, &unread);
+  LogUnreadAttachments("Mailsmith", unread);
+  return err;
+}
+
+OSErr Queue(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
   MailMessage *window = nullptr;
   OSErr err = ResolveParamWindow(mailsmith, event, keyDirectObject, &window);
-  if (err == noErr) err = MailClientWrite(mailsmith.client, *window, MailFolder::outbox);
+  if (err != noErr) return err;
+  if (WantsReply(reply)) {
+    err = MailClientWrite(mailsmith.client, *window, MailFolder::outbox);
+  } else {
+    err = WriteKeeping(mailsmith, *window, MailFolder::outbox);
+  }
   if (err != noErr) return err;
   for (auto at = mailsmith.windows.begin(); at != mailsmith.windows.end(); ++at) {
     if (&at->second != window) continue;
@@ -197,8 +213,7 @@ int main(int argc, char **argv) {
   int status =
       standin::StandInMain(argc, argv, kCreator, "Mailsmith",
                            [&mailsmith](standin::StandInApp &app) { InstallHandlers(app, mailsmith); });
-  for (const auto &[id, window] : mailsmith.windows)
-    MailClientWrite(mailsmith.client, window, MailFolder::drafts);
+  for (const auto &[id, window] : mailsmith.windows) WriteKeeping(mailsmith, window, MailFolder::drafts);
   CloseMailClient(&mailsmith.client);
   return status;
 }

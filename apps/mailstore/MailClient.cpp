@@ -2,8 +2,11 @@
 
 #include <MacErrors.h>
 
+#include "apps/mailstore/MimeWriter.h"
+
 #include <sys/stat.h>
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -47,6 +50,41 @@ OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder f
     if (OSErr status = CheckAttachmentPath(path); status != noErr) return status;
   const MailAddress &from = MailClientSender(client, message.account);
   return MailStoreWriteLater(client.store, std::move(message), from, folder);
+}
+
+OSErr MailClientWriteKeeping(MailClient &client, MailMessage message, MailFolder folder,
+                             std::vector<UnreadAttachment> *unread) {
+  unread->clear();
+  OSErr err = MailClientWrite(client, message, folder);
+  if (err == noErr || message.attachments.empty()) return err;
+  std::vector<std::string> readable;
+  for (std::string &path : message.attachments) {
+    MimeAttachment attachment;
+    OSErr status = ReadMailAttachment(path, &attachment);
+    if (status != noErr) {
+      unread->push_back({std::move(path), status});
+    } else {
+      readable.push_back(std::move(path));
+    }
+  }
+  if (unread->empty()) return err;  // the attachments were not the trouble
+  message.attachments = std::move(readable);
+  err = MailClientWrite(client, message, MailFolder::drafts);
+  if (err == noErr || message.attachments.empty()) return err;
+  // One went away meanwhile: the message still matters more than its files.
+  for (std::string &path : message.attachments) unread->push_back({std::move(path), err});
+  message.attachments.clear();
+  return MailClientWrite(client, message, MailFolder::drafts);
+}
+
+std::string UnreadAttachmentText(const UnreadAttachment &file) {
+  return "attachment not read: " + file.path + " (error " + std::to_string(file.status) +
+         "), message kept in drafts";
+}
+
+void LogUnreadAttachments(const std::string &clientName, const std::vector<UnreadAttachment> &unread) {
+  for (const UnreadAttachment &file : unread)
+    std::fprintf(stderr, "%s: %s\n", clientName.c_str(), UnreadAttachmentText(file).c_str());
 }
 
 OSErr CheckAttachmentPath(const std::string &path) {

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <MacTypes.h>
 
@@ -37,6 +38,24 @@ OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder
 // now (the first missing one's error is returned and nothing is written), and the message
 // is written by the store's own thread (MailStoreWriteLater).
 OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder);
+
+// An attachment left out of a message because it could not be read, and why.
+struct UnreadAttachment {
+  std::string path;
+  OSErr status;
+};
+
+// MailClientWrite for a sender that does not wait for the answer, who would never learn that
+// its message was refused: a message is not dropped for an attachment. When one cannot be
+// read, the message goes to drafts without the attachments that cannot be read, and *unread
+// lists them, so that the user finds it there and attaches them again. Errors are those of
+// the disk and of opening the store.
+OSErr MailClientWriteKeeping(MailClient &client, MailMessage message, MailFolder folder,
+                             std::vector<UnreadAttachment> *unread);
+// A line on standard error for each attachment left out: "<client>: attachment not read: ...".
+void LogUnreadAttachments(const std::string &clientName, const std::vector<UnreadAttachment> &unread);
+// The text of that line after "<client>: ".
+std::string UnreadAttachmentText(const UnreadAttachment &file);
 
 // Whether an attachment path can be read now: noErr, fnfErr, or notAFileErr for a folder
 // or special file. Checked when a client is told to attach, so the sender hears at once.
