@@ -118,13 +118,17 @@ UInt32 MergeTemplateLength(UInt16 index) {
   return length > 0xFFFFFFFFu ? 0xFFFFFFFFu : UInt32(length);
 }
 
-Boolean PrepareMergePlaces(const char *fieldList) {
+void ReleaseMergePlaces() {
   DisposePtr(reinterpret_cast<Ptr>(mergePlace));
   DisposePtr(reinterpret_cast<Ptr>(mergeCell));
   mergePlace = nullptr;
   mergeCell = nullptr;
   mergePlaces = 0;
   mergeFields = 0;
+}
+
+Boolean PrepareMergePlaces(const char *fieldList) {
+  ReleaseMergePlaces();
 
   UInt64 count = 0;
   for (UInt16 i = 0; i < kMergeTemplates; i++) {

@@ -85,5 +85,8 @@ UInt32 MergeTemplateLength(UInt16 index);
 // False when a table cannot be allocated (reported through TestMemError).
 Boolean PrepareMergePlaces(const char *fieldList);
 
+// Releases the place and cell tables and sets their counts to 0.
+void ReleaseMergePlaces();
+
 // Sets mergeEncoding, mergeStuffit and mergeHTML from templates 6, 7 and 9.
 void ReadMergeOptions();

@@ -155,12 +155,7 @@ void FinishEmailClientConnection() {
     DisposeHandle(param);
     param = nullptr;
   }
-  DisposePtr(reinterpret_cast<Ptr>(mergePlace));
-  DisposePtr(reinterpret_cast<Ptr>(mergeCell));
-  mergePlace = nullptr;
-  mergeCell = nullptr;
-  mergePlaces = 0;
-  mergeFields = 0;
+  ReleaseMergePlaces();
   if (connection != nullptr) {
     if (connectionMessages >= kHideClientAtMessage) ShowHideEmailClientConnection(connection, true);
     CloseEmailClientConnection(connection);
