@@ -40,12 +40,12 @@ const MailAddress &MailClientSender(const MailClient &client, const std::string 
 }
 
 OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder) {
-  if (!client.store) return client.openStatus != noErr ? client.openStatus : ioErr;
+  if (!client.store) return client.openStatus != noErr ? client.openStatus : OSErr(ioErr);
   return MailStoreWrite(client.store, message, MailClientSender(client, message.account), folder);
 }
 
 OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder) {
-  if (!client.store) return client.openStatus != noErr ? client.openStatus : ioErr;
+  if (!client.store) return client.openStatus != noErr ? client.openStatus : OSErr(ioErr);
   for (const std::string &path : message.attachments)
     if (OSErr status = CheckAttachmentPath(path); status != noErr) return status;
   const MailAddress &from = MailClientSender(client, message.account);
