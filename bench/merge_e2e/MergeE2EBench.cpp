@@ -11,6 +11,7 @@
 #include "apps/kit/StandInApp.h"
 #include "carbon/src/CarbonPaths.h"
 #include "external/External.h"
+#include "host/StandIns.h"
 #include "send/SendDispatcher.h"
 
 #include <AppleEvents.h>
@@ -177,50 +178,7 @@ struct Machine {
 
   ~Machine() {
     Call("Kill", "");
-    std::vector<int> pids = ClientProcesses();
-    for (int pid : pids) Quit(pid);
-  }
-
-  std::vector<int> ClientProcesses() const {
-    std::vector<int> pids;
-    ProcessSerialNumber psn = {0, kNoProcess};
-    while (GetNextProcess(&psn) == noErr) {
-      Str255 processName = {0};
-      ProcessInfoRec info{};
-      info.processInfoLength = sizeof info;
-      info.processName = processName;
-      if (GetProcessInformation(&psn, &info) == noErr &&
-          std::string(reinterpret_cast<char *>(processName + 1), processName[0]) == client)
-        pids.push_back(int(psn.lowLongOfPSN));
-    }
-    return pids;
-  }
-
-  // Exited, or a zombie whose threads have all gone (and its files with them).
-  static bool Gone(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    size_t close = text.rfind(')');
-    char state = '?';
-    long threads = 0;
-    return close == std::string::npos ||
-           std::sscanf(text.c_str() + close + 2,
-                       "%c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld", &state,
-                       &threads) != 2 ||
-           ((state == 'Z' || state == 'X') && threads <= 1);
-  }
-
-  // Quits the client as a user would, so that it writes what it still holds.
-  static void Quit(int pid) {
-    ProcessSerialNumber psn = {0, UInt32(pid)};
-    AEAddressDesc target;
-    AppleEvent quit, reply;
-    AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
-    AECreateAppleEvent(kCoreEventClass, kAEQuitApplication, &target, kAutoGenerateReturnID, kAnyTransactionID,
-                       &quit);
-    AESend(&quit, &reply, kAEWaitReply, kAENormalPriority, 1200, nullptr, nullptr);
-    for (AEDesc *desc : {&target, &quit, &reply}) AEDisposeDesc(desc);
-    for (int i = 0; i < 2000 && !Gone(pid); i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    host::QuitApplications(client, 10);
   }
 
   // Waits until count messages are in the outbox; false when they are not there in time.
@@ -264,7 +222,7 @@ void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creato
       state.SkipWithError("Strt failed");
       break;
     }
-    std::string stat = "/proc/" + std::to_string(machine.ClientProcesses().at(0)) + "/stat";
+    std::string stat = "/proc/" + std::to_string(host::RunningApplications(machine.client).at(0)) + "/stat";
     double ownBefore = OwnCpuSeconds(), clientBefore = CpuSeconds(stat);
     auto start = std::chrono::steady_clock::now();
     bool merged = true;
