@@ -1,9 +1,8 @@
 // Installing the build's stand-in applications and finding the running ones.
 #include "host/StandIns.h"
 
-#include "carbon/src/CarbonPaths.h"
-
 #include <AppleEvents.h>
+#include <Folders.h>
 #include <MacErrors.h>
 #include <Processes.h>
 
@@ -114,7 +113,7 @@ OSErr SendQuit(int pid, double seconds) {
 
 std::string MachineHome() {
   std::error_code ignored;
-  std::string home = fs::absolute(carbon::HomeFolder(), ignored).lexically_normal().string();
+  std::string home = fs::absolute(CarbonHomeFolder(), ignored).lexically_normal().string();
   if (home.size() > 1 && home.back() == '/') home.pop_back();
   setenv("QUILLCAST_HOME", home.c_str(), 1);
   return home;
