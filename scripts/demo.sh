@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
+bash scripts/setup.sh
+
 cmake -S . -B build >/dev/null
 cmake --build build -j "$jobs"
 

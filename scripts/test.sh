@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
+bash scripts/setup.sh
+
 run_build() {
   local dir=$1
   shift
