@@ -1,10 +1,11 @@
 # The carbon layer's base managers: Resource Manager, bundles, File and Folder Managers,
-# Text Utilities, Text Encoding Converter, alerts, screens, ticks and Gestalt.
+# Alias Manager, Text Utilities, Text Encoding Converter, alerts, screens, ticks and Gestalt.
 quillcast_library(carbon_base
   SOURCES
     src/CFBundle.cpp
     src/Dialogs.cpp
     src/Events.cpp
+    src/Aliases.cpp
     src/Files.cpp
     src/Folders.cpp
     src/Gestalt.cpp
