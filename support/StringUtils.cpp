@@ -41,6 +41,14 @@ SInt16 RelativeChars(const UInt8 *a, UInt8 aLength, const UInt8 *b, UInt8 bLengt
   return byLength;
 }
 
+Boolean EqualChars(const UInt8 *a, UInt32 aLength, const UInt8 *b, UInt32 bLength, Boolean exact) {
+  if (aLength != bLength) return false;
+  for (UInt32 i = 0; i < aLength; i++) {
+    if (Fold(a[i], exact) != Fold(b[i], exact)) return false;
+  }
+  return true;
+}
+
 SInt16 RelativeString(ConstStr255Param a, ConstStr255Param b, Boolean exact) {
   return RelativeChars(a + 1, a[0], b + 1, b[0], exact);
 }

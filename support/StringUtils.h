@@ -16,6 +16,9 @@ extern const std::array<UInt8, 256> upperChar;
 // -1, 0 or +1: A against B over the shorter length, then by length.
 SInt16 RelativeChars(const UInt8 *a, UInt8 aLength, const UInt8 *b, UInt8 bLength, Boolean exact);
 SInt16 RelativeString(ConstStr255Param a, ConstStr255Param b, Boolean exact);
+// True when A and B have the same length and the same bytes. Lengths of any size count
+// whole, so a name never matches a longer one that merely starts with it.
+Boolean EqualChars(const UInt8 *a, UInt32 aLength, const UInt8 *b, UInt32 bLength, Boolean exact);
 
 // One-based position of the first occurrence of the pattern in the text, or 0.
 SInt16 FindChars(const UInt8 *pattern, UInt8 patternLength, const UInt8 *text, UInt8 textLength,
