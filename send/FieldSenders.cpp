@@ -1,7 +1,7 @@
 #include "send/FieldSenders.h"
 
 #include "send/AddressParser.h"
-#include "send/SendDispatcher.h"
+#include "send/MessageEvent.h"
 
 namespace {
 
@@ -13,13 +13,12 @@ constexpr AEKeyword kEmailerAddress = FourCC("RCAD");
 // 'core'/'setd' of obj(form, want, seld, from object) to the text, sent without a reply.
 SInt32 SendSetData(const AEDesc *object, const ProcessSerialNumber *process, DescType form, DescType want,
                    DescType seldType, const void *seld, Size seldSize, const char *text, UInt32 length) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kAECoreSuite, kAESetData, process);
-  if (status != noErr) return status;
-  AEStream_WriteKey(&stream, keyDirectObject);
-  WriteObjectSpecifier(&stream, form, want, seldType, seld, seldSize, object);
-  AEStream_WriteKeyDesc(&stream, keyAEData, typeChar, text, Size(length));
-  return CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kAECoreSuite, kAESetData, process) != noErr) return event.status;
+  MessageEvent_WriteKey(&event, keyDirectObject);
+  MessageEvent_WriteObject(&event, form, want, seldType, seld, seldSize, object);
+  MessageEvent_WriteKeyText(&event, keyAEData, text, length);
+  return MessageEvent_Send(&event, kSendNoReply, nullptr);
 }
 
 }  // namespace
@@ -64,34 +63,34 @@ SInt32 SendMailsmithRecipients(const AEDesc *window, const ProcessSerialNumber *
   const char *address = nullptr;
   UInt32 addressLength = 0;
   while (status == noErr && GetNextAddressRound(parser, &address, &addressLength)) {
-    AEStream stream;
-    status = CreateClientEvent(&stream, kAECoreSuite, kAECreateElement, process);
+    MessageEvent event;
+    status = MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process);
     if (status != noErr) break;
-    AEStream_WriteKeyDesc(&stream, keyAEObjectClass, typeType, &elementClass, sizeof elementClass);
-    AEStream_WriteKey(&stream, keyAEInsertHere);
-    AEStream_WriteAEDesc(&stream, window);
-    AEStream_WriteKey(&stream, keyAEPropData);
-    AEStream_OpenRecord(&stream, typeAERecord);
-    AEStream_WriteKeyDesc(&stream, kMailsmithAddress, typeChar, address, Size(addressLength));
-    AEStream_CloseRecord(&stream);
-    status = CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+    MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, elementClass);
+    MessageEvent_WriteKey(&event, keyAEInsertHere);
+    MessageEvent_WriteAEDesc(&event, window);
+    MessageEvent_WriteKey(&event, keyAEPropData);
+    MessageEvent_OpenRecord(&event, typeAERecord);
+    MessageEvent_WriteKeyText(&event, kMailsmithAddress, address, addressLength);
+    MessageEvent_CloseRecord(&event);
+    status = MessageEvent_Send(&event, kSendNoReply, nullptr);
   }
   DestroyAddressParser(parser);
   return status;
 }
 
-SInt32 SendEmailerRecipients(AEStream *stream, SInt16 kind, const char *list, UInt32 length) {
+SInt32 SendEmailerRecipients(MessageEvent *event, SInt16 kind, const char *list, UInt32 length) {
   OSErr status = noErr;
   AddressParser *parser = InitializeAddressParser(&status, list, length);
   if (status != noErr) return status;
   const char *address = nullptr;
   UInt32 addressLength = 0;
-  while (GetNextAddressRound(parser, &address, &addressLength)) {
-    AEStream_OpenRecord(stream, typeAERecord);
-    AEStream_WriteKeyDesc(stream, kEmailerKind, typeSInt16, &kind, sizeof kind);
-    AEStream_WriteKeyDesc(stream, kEmailerAddress, typeChar, address, Size(addressLength));
-    AEStream_CloseRecord(stream);
+  while (event->status == noErr && GetNextAddressRound(parser, &address, &addressLength)) {
+    MessageEvent_OpenRecord(event, typeAERecord);
+    MessageEvent_WriteKeyDesc(event, kEmailerKind, typeSInt16, &kind, sizeof kind);
+    MessageEvent_WriteKeyText(event, kEmailerAddress, address, addressLength);
+    MessageEvent_CloseRecord(event);
   }
   DestroyAddressParser(parser);
-  return noErr;
+  return event->status;
 }

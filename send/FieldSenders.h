@@ -13,7 +13,7 @@
 #include <MacTypes.h>
 #include <Processes.h>
 
-#include "aestream/AEStream.h"
+#include "send/MessageEvent.h"
 
 // Emailer recipient kinds.
 enum : SInt16 { kEmailerTo = 0, kEmailerCc = 1, kEmailerBcc = 2 };
@@ -39,5 +39,6 @@ SInt32 SendMailsmithRecipients(const AEDesc *window, const ProcessSerialNumber *
                                DescType elementClass, const char *list, UInt32 length);
 
 // Appends one {'RCTP': kind, 'RCAD': address in round form} record per address to the open
-// 'RECP' list at the top of the stream. Sends nothing; 0 unless the parser cannot be made.
-SInt32 SendEmailerRecipients(AEStream *stream, SInt16 kind, const char *list, UInt32 length);
+// 'RECP' list at the top of the event. Sends nothing; answers the parser's failure or the
+// event's first failing step, else 0.
+SInt32 SendEmailerRecipients(MessageEvent *event, SInt16 kind, const char *list, UInt32 length);

@@ -3,6 +3,11 @@
 #include "clients/ClientConnection.h"
 #include "clients/EmailClients.h"
 #include "send/FieldSenders.h"
+#include "send/MailAppSender.h"
+#include "send/MessageEvent.h"
+#include "send/OutlookSender.h"
+#include "send/PowerMailSender.h"
+#include "send/QuickMailSender.h"
 
 namespace {
 
@@ -38,20 +43,17 @@ const unsigned char kEudoraBcc[] = {3, 'b', 'c', 'c'};
 // 'core'/'crel' of a new message at the end of the mailbox "out"; *object receives the
 // reply's direct parameter, the new message's object specifier (caller disposes).
 SInt32 CreateEudoraMessage(const ProcessSerialNumber *process, AEDesc *object) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kAECoreSuite, kAECreateElement, process);
-  if (status != noErr) return status;
-  const DescType end = kAEEnd;
-  const DescType messageClass = kEudoraMessage;
-  AEStream_WriteKey(&stream, keyAEInsertHere);
-  AEStream_OpenRecord(&stream, typeInsertionLoc);
-  AEStream_WriteKey(&stream, keyAEObject);
-  WriteObjectSpecifier(&stream, formName, kEudoraMailbox, typeChar, "out", 3, nullptr);
-  AEStream_WriteKeyDesc(&stream, keyAEPosition, typeEnumerated, &end, sizeof end);
-  AEStream_CloseRecord(&stream);
-  AEStream_WriteKeyDesc(&stream, keyAEObjectClass, typeType, &messageClass, sizeof messageClass);
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process) != noErr) return event.status;
+  MessageEvent_WriteKey(&event, keyAEInsertHere);
+  MessageEvent_OpenRecord(&event, typeInsertionLoc);
+  MessageEvent_WriteKey(&event, keyAEObject);
+  MessageEvent_WriteObject(&event, formName, kEudoraMailbox, typeChar, "out", 3, nullptr);
+  MessageEvent_WriteKeyCode(&event, keyAEPosition, typeEnumerated, kAEEnd);
+  MessageEvent_CloseRecord(&event);
+  MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kEudoraMessage);
   AppleEvent reply;
-  status = CloseAndSendClientEvent(&stream, kSendWaitReply, &reply);
+  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
   if (status != noErr) return status;
   // Without the new message's specifier every later event would address nothing.
   status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, object);
@@ -85,61 +87,46 @@ SInt16 EudoraAttachmentType(UInt32 encoding) {
 
 SInt32 SendEudoraAttachments(const AEDesc *object, const ProcessSerialNumber *process,
                              const EmailClientMessage *m) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kEudoraClass, kEudoraAttach, process);
-  if (status != noErr) return status;
-  AEStream_WriteKey(&stream, keyDirectObject);
-  AEStream_WriteAEDesc(&stream, object);
-  AEStream_WriteKey(&stream, kEudoraDocumentList);
-  AEStream_OpenList(&stream);
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kEudoraClass, kEudoraAttach, process) != noErr) return event.status;
+  MessageEvent_WriteKey(&event, keyDirectObject);
+  MessageEvent_WriteAEDesc(&event, object);
+  MessageEvent_WriteKey(&event, kEudoraDocumentList);
+  MessageEvent_OpenList(&event);
   AttachmentWalk walk;
   StartAttachmentWalk(&walk, m->attachments, m->attachmentsLength);
   const char *path = nullptr;
   UInt32 pathLength = 0;
   while (NextAttachmentItem(&walk, &path, &pathLength)) {
-    WriteObjectSpecifier(&stream, formName, typeAlias, typeChar, path, Size(pathLength), nullptr);
+    MessageEvent_WriteObject(&event, formName, typeAlias, typeChar, path, Size(pathLength), nullptr);
   }
-  AEStream_CloseList(&stream);
-  status = CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+  MessageEvent_CloseList(&event);
+  SInt32 status = MessageEvent_Send(&event, kSendNoReply, nullptr);
   if (status != noErr || m->encoding == kEncodingServiceDefault) return status;
 
-  status = CreateClientEvent(&stream, kAECoreSuite, kAESetData, process);
-  if (status != noErr) return status;
+  if (MessageEvent_Start(&event, kAECoreSuite, kAESetData, process) != noErr) return event.status;
   const DescType property = kEudoraAttachmentType;
   const SInt16 type = EudoraAttachmentType(m->encoding);
-  AEStream_WriteKey(&stream, keyDirectObject);
-  WriteObjectSpecifier(&stream, formPropertyID, typeProperty, typeType, &property, sizeof property, object);
-  AEStream_WriteKeyDesc(&stream, keyAEData, typeSInt16, &type, sizeof type);
-  return CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+  MessageEvent_WriteKey(&event, keyDirectObject);
+  MessageEvent_WriteObject(&event, formPropertyID, typeProperty, typeType, &property, sizeof property,
+                           object);
+  MessageEvent_WriteKeyDesc(&event, keyAEData, typeSInt16, &type, sizeof type);
+  return MessageEvent_Send(&event, kSendNoReply, nullptr);
 }
 
 // The message's personality becomes the personality of the account's name.
 SInt32 SendEudoraPersonality(const AEDesc *object, const ProcessSerialNumber *process,
                              const EmailClientMessage *m) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kAECoreSuite, kAESetData, process);
-  if (status != noErr) return status;
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kAECoreSuite, kAESetData, process) != noErr) return event.status;
   const DescType property = kEudoraPersonality;
-  AEStream_WriteKey(&stream, keyDirectObject);
-  WriteObjectSpecifier(&stream, formPropertyID, typeProperty, typeType, &property, sizeof property, object);
-  AEStream_WriteKey(&stream, keyAEData);
-  WriteObjectSpecifier(&stream, formName, kEudoraPersonality, typeChar, m->account, Size(m->accountLength),
-                       nullptr);
-  return CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
-}
-
-// Sends '----' = a copy of the object, and nothing else, with the given mode.
-SInt32 SendObjectEvent(AEEventClass eventClass, AEEventID eventID, const AEDesc *object,
-                       const ProcessSerialNumber *process, AESendMode mode) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, eventClass, eventID, process);
-  if (status != noErr) return status;
-  AEStream_WriteKey(&stream, keyDirectObject);
-  AEStream_WriteAEDesc(&stream, object);
-  AppleEvent reply;
-  status = CloseAndSendClientEvent(&stream, mode, &reply);
-  if (status == noErr) AEDisposeDesc(&reply);
-  return status;
+  MessageEvent_WriteKey(&event, keyDirectObject);
+  MessageEvent_WriteObject(&event, formPropertyID, typeProperty, typeType, &property, sizeof property,
+                           object);
+  MessageEvent_WriteKey(&event, keyAEData);
+  MessageEvent_WriteObject(&event, formName, kEudoraPersonality, typeChar, m->account, Size(m->accountLength),
+                           nullptr);
+  return MessageEvent_Send(&event, kSendNoReply, nullptr);
 }
 
 SInt32 SendEudoraMessage(const ProcessSerialNumber *process, const EmailClientMessage *m) {
@@ -160,13 +147,11 @@ SInt32 SendEudoraMessage(const ProcessSerialNumber *process, const EmailClientMe
 // ---- Mailsmith -----------------------------------------------------------------------
 
 SInt32 CreateMailsmithWindow(const ProcessSerialNumber *process, AEDesc *window) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kAECoreSuite, kAECreateElement, process);
-  if (status != noErr) return status;
-  const DescType windowClass = kMailsmithWindow;
-  AEStream_WriteKeyDesc(&stream, keyAEObjectClass, typeType, &windowClass, sizeof windowClass);
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process) != noErr) return event.status;
+  MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kMailsmithWindow);
   AppleEvent reply;
-  status = CloseAndSendClientEvent(&stream, kSendWaitReply, &reply);
+  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
   if (status != noErr) return status;
   status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, window);
   AEDisposeDesc(&reply);
@@ -193,26 +178,23 @@ DescType MailsmithEncoding(UInt32 encoding) {
 SInt32 SendMailsmithEnclosures(const AEDesc *window, const ProcessSerialNumber *process,
                                const EmailClientMessage *m) {
   const DescType encoding = MailsmithEncoding(m->encoding);
-  const DescType enclosureClass = kMailsmithEnclosure;
   AttachmentWalk walk;
   StartAttachmentWalk(&walk, m->attachments, m->attachmentsLength);
   const char *path = nullptr;
   UInt32 pathLength = 0;
   SInt32 status = noErr;
   while (status == noErr && NextAttachmentItem(&walk, &path, &pathLength)) {
-    AEStream stream;
-    status = CreateClientEvent(&stream, kAECoreSuite, kAECreateElement, process);
-    if (status != noErr) break;
-    AEStream_WriteKeyDesc(&stream, keyAEObjectClass, typeType, &enclosureClass, sizeof enclosureClass);
-    AEStream_WriteKey(&stream, keyAEInsertHere);
-    AEStream_WriteAEDesc(&stream, window);
-    AEStream_WriteKey(&stream, keyAEPropData);
-    AEStream_OpenRecord(&stream, typeAERecord);
-    AEStream_WriteKeyDesc(&stream, FourCC("file"), typeChar, path, Size(pathLength));
-    if (encoding != 0)
-      AEStream_WriteKeyDesc(&stream, FourCC("Encd"), typeEnumerated, &encoding, sizeof encoding);
-    AEStream_CloseRecord(&stream);
-    status = CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+    MessageEvent event;
+    if (MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process) != noErr) return event.status;
+    MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kMailsmithEnclosure);
+    MessageEvent_WriteKey(&event, keyAEInsertHere);
+    MessageEvent_WriteAEDesc(&event, window);
+    MessageEvent_WriteKey(&event, keyAEPropData);
+    MessageEvent_OpenRecord(&event, typeAERecord);
+    MessageEvent_WriteKeyText(&event, FourCC("file"), path, pathLength);
+    if (encoding != 0) MessageEvent_WriteKeyCode(&event, FourCC("Encd"), typeEnumerated, encoding);
+    MessageEvent_CloseRecord(&event);
+    status = MessageEvent_Send(&event, kSendNoReply, nullptr);
   }
   return status;
 }
@@ -260,97 +242,45 @@ SInt16 EmailerEncoding(UInt32 encoding) {
   }
 }
 
-void WriteEmailerAttachments(AEStream *stream, const EmailClientMessage *m) {
-  const DescType form = formName;
-  const DescType want = FourCC("file");
-  AEStream_WriteKey(stream, FourCC("FILE"));
-  AEStream_OpenList(stream);
+void WriteEmailerAttachments(MessageEvent *event, const EmailClientMessage *m) {
+  MessageEvent_WriteKey(event, FourCC("FILE"));
+  MessageEvent_OpenList(event);
   AttachmentWalk walk;
   StartAttachmentWalk(&walk, m->attachments, m->attachmentsLength);
   const char *path = nullptr;
   UInt32 pathLength = 0;
   while (NextAttachmentItem(&walk, &path, &pathLength)) {
-    AEStream_OpenRecord(stream, typeObjectSpecifier);  // no 'from' key in this dialect
-    AEStream_WriteKeyDesc(stream, keyAEKeyForm, typeEnumerated, &form, sizeof form);
-    AEStream_WriteKeyDesc(stream, keyAEDesiredClass, typeType, &want, sizeof want);
-    AEStream_WriteKeyDesc(stream, keyAEKeyData, typeChar, path, Size(pathLength));
-    AEStream_CloseRecord(stream);
+    MessageEvent_OpenRecord(event, typeObjectSpecifier);  // no 'from' key in this dialect
+    MessageEvent_WriteKeyCode(event, keyAEKeyForm, typeEnumerated, formName);
+    MessageEvent_WriteKeyCode(event, keyAEDesiredClass, typeType, FourCC("file"));
+    MessageEvent_WriteKeyText(event, keyAEKeyData, path, pathLength);
+    MessageEvent_CloseRecord(event);
   }
-  AEStream_CloseList(stream);
+  MessageEvent_CloseList(event);
   if (m->encoding != kEncodingServiceDefault) {
     const SInt16 encoding = EmailerEncoding(m->encoding);
-    AEStream_WriteKeyDesc(stream, FourCC("ENCD"), typeSInt16, &encoding, sizeof encoding);
+    MessageEvent_WriteKeyDesc(event, FourCC("ENCD"), typeSInt16, &encoding, sizeof encoding);
   }
-  AEStream_WriteKeyDesc(stream, FourCC("COMP"), m->stuffit ? typeTrue : typeFalse, nullptr, 0);
+  MessageEvent_WriteKeyDesc(event, FourCC("COMP"), m->stuffit ? typeTrue : typeFalse, nullptr, 0);
 }
 
 SInt32 SendEmailerMessage(const ProcessSerialNumber *process, const EmailClientMessage *m) {
-  AEStream stream;
-  SInt32 status = CreateClientEvent(&stream, kEmailerClass, kEmailerCreateMail, process);
-  if (status != noErr) return status;
-  if (m->bodyLength != 0)
-    AEStream_WriteKeyDesc(&stream, FourCC("BODY"), typeChar, m->body, Size(m->bodyLength));
-  if (m->subjectLength != 0) {
-    AEStream_WriteKeyDesc(&stream, FourCC("SUBJ"), typeChar, m->subject, Size(m->subjectLength));
-  }
-  AEStream_WriteKey(&stream, FourCC("RECP"));
-  AEStream_OpenList(&stream);
-  status = SendEmailerRecipients(&stream, kEmailerTo, m->to, m->toLength);
-  if (status == noErr) status = SendEmailerRecipients(&stream, kEmailerCc, m->cc, m->ccLength);
-  if (status == noErr) status = SendEmailerRecipients(&stream, kEmailerBcc, m->bcc, m->bccLength);
-  if (status != noErr) {
-    AEStream_Dispose(&stream);
-    return status;
-  }
-  AEStream_CloseList(&stream);
-  if (m->attachmentsLength != 0) WriteEmailerAttachments(&stream, m);
-  if (m->queue) AEStream_WriteKeyDesc(&stream, FourCC("SAVE"), typeTrue, nullptr, 0);
-  return CloseAndSendClientEvent(&stream, kSendNoReply, nullptr);
+  MessageEvent event;
+  if (MessageEvent_Start(&event, kEmailerClass, kEmailerCreateMail, process) != noErr) return event.status;
+  if (m->bodyLength != 0) MessageEvent_WriteKeyText(&event, FourCC("BODY"), m->body, m->bodyLength);
+  if (m->subjectLength != 0) MessageEvent_WriteKeyText(&event, FourCC("SUBJ"), m->subject, m->subjectLength);
+  MessageEvent_WriteKey(&event, FourCC("RECP"));
+  MessageEvent_OpenList(&event);
+  MessageEvent_Keep(&event, SendEmailerRecipients(&event, kEmailerTo, m->to, m->toLength));
+  MessageEvent_Keep(&event, SendEmailerRecipients(&event, kEmailerCc, m->cc, m->ccLength));
+  MessageEvent_Keep(&event, SendEmailerRecipients(&event, kEmailerBcc, m->bcc, m->bccLength));
+  MessageEvent_CloseList(&event);
+  if (m->attachmentsLength != 0) WriteEmailerAttachments(&event, m);
+  if (m->queue) MessageEvent_WriteKeyDesc(&event, FourCC("SAVE"), typeTrue, nullptr, 0);
+  return MessageEvent_Send(&event, kSendNoReply, nullptr);
 }
 
 }  // namespace
-
-// ---- Shared by the senders -------------------------------------------------------------
-
-OSErr SendEmailClientEventNow(const AppleEvent *event, AppleEvent *reply, AESendMode sendMode) {
-  return AESend(event, reply, sendMode, kAENormalPriority, kEmailClientTimeout, nullptr, nullptr);
-}
-
-EmailClientSendProc emailClientSend = SendEmailClientEventNow;
-
-SInt32 CreateClientEvent(AEStream *stream, AEEventClass eventClass, AEEventID eventID,
-                         const ProcessSerialNumber *process) {
-  return AEStream_CreateEvent(stream, eventClass, eventID, typeProcessSerialNumber, process,
-                              sizeof(ProcessSerialNumber), kAutoGenerateReturnID, kAnyTransactionID);
-}
-
-SInt32 CloseAndSendClientEvent(AEStream *stream, AESendMode sendMode, AppleEvent *reply) {
-  AppleEvent event;
-  AEInitializeDesc(&event);
-  AppleEvent unwanted;
-  if (reply == nullptr) reply = &unwanted;
-  AEInitializeDesc(reply);
-  SInt32 status = AEStream_Close(stream, &event);
-  if (status == noErr) status = emailClientSend(&event, reply, sendMode);
-  AEDisposeDesc(&event);
-  if (status != noErr || reply == &unwanted) AEDisposeDesc(reply);
-  return status;
-}
-
-void WriteObjectSpecifier(AEStream *stream, DescType form, DescType want, DescType seldType, const void *seld,
-                          Size seldSize, const AEDesc *from) {
-  AEStream_OpenRecord(stream, typeObjectSpecifier);
-  AEStream_WriteKeyDesc(stream, keyAEKeyForm, typeEnumerated, &form, sizeof form);
-  AEStream_WriteKeyDesc(stream, keyAEDesiredClass, typeType, &want, sizeof want);
-  AEStream_WriteKeyDesc(stream, keyAEKeyData, seldType, seld, seldSize);
-  if (from == nullptr) {
-    AEStream_WriteKeyDesc(stream, keyAEContainer, typeNull, nullptr, 0);
-  } else {
-    AEStream_WriteKey(stream, keyAEContainer);
-    AEStream_WriteAEDesc(stream, from);
-  }
-  AEStream_CloseRecord(stream);
-}
 
 void StartAttachmentWalk(AttachmentWalk *walk, const char *text, UInt32 length) {
   walk->next = length != 0 ? text : nullptr;
@@ -393,11 +323,15 @@ SInt32 SendEmailClientMessage(const EmailClientConnection *connection, const Ema
     case kEmailerCreator:
       return SendEmailerMessage(process, message);
     case kPowerMailCreator:
+      return SendPowerMailMessage(process, message);
     case kQuickMailCreator:
+      return SendQuickMailMessage(process, message);
     case kOutlookExpressCreator:
     case kEntourageCreator:
+      return SendOutlookEntourageMessage(process, message, connection->signature, &connection->popAccounts,
+                                         &connection->imapAccounts);
     case kMailAppCreator:
-      return senderNotAvailableErr;
+      return SendMailAppMessage(process, message, connection->accounts, connection->accountCount);
     default:
       return unknownClientErr;
   }

@@ -1,14 +1,8 @@
 // Send dispatcher: hands one outgoing message to the connected email client in that
-// client's Apple Event dialect. It owns the EmailClientMessage record, the attachment line
-// rule and the sending conventions that every sender follows:
-// - events are built with the AEStream builder, addressed by the client's process serial
-//   number ('psn ', 8 bytes), return ID -1, transaction ID 0;
-// - they are sent at normal priority with a 1,200-tick time-out, in mode 0x43 when the reply
-//   is read and 0x41 otherwise; the event is disposed right after sending;
-// - only the statuses of creating, closing and sending an event decide whether a sequence
-//   goes on; single writes into a stream are not checked, and an error the client reports
-//   inside its reply is not examined.
-// Eudora, Mailsmith and Claris Emailer are driven here; the other dialects have senders of
+// client's Apple Event dialect, chosen by the connection's creator code. It owns the
+// EmailClientMessage record and the attachment line rule that every sender shares; the
+// sending conventions are in MessageEvent.h. Eudora, Mailsmith and Claris Emailer are driven
+// here; PowerMail, QuickMail, Apple Mail, Outlook Express and Entourage have senders of
 // their own.
 //
 // Ownership: the message and the texts it points at belong to the caller for the duration
@@ -16,13 +10,7 @@
 // inside one call.
 #pragma once
 
-#include <AEDataModel.h>
-#include <AppleEvents.h>
-#include <MacErrors.h>
 #include <MacTypes.h>
-#include <Processes.h>
-
-#include "aestream/AEStream.h"
 
 struct EmailClientConnection;
 
@@ -62,13 +50,9 @@ enum : UInt32 {
   kEncodingAppleDouble = 6,
 };
 
-// Statuses of SendEmailClientMessage besides 0 and the system's own.
-enum : SInt32 {
-  unknownClientErr = 1,  // the connection's signature is none of the eight known clients
-  // PowerMail, QuickMail, Apple Mail, Outlook Express and Entourage: this plug-in has no
-  // sender for their dialects yet, so nothing is sent and the message fails with this.
-  senderNotAvailableErr = errAEEventNotHandled,
-};
+// The status of SendEmailClientMessage for a connection whose signature is none of the
+// eight known clients.
+enum : SInt32 { unknownClientErr = 1 };
 
 // Sets every byte count, encoding and the three flags to 0; the text pointers stay as they
 // were. Afterwards the record describes a message with no parts.
@@ -88,35 +72,3 @@ struct AttachmentWalk {
 void StartAttachmentWalk(AttachmentWalk *walk, const char *text, UInt32 length);
 // The next item, pointing into the text; false when there are no more.
 Boolean NextAttachmentItem(AttachmentWalk *walk, const char **item, UInt32 *length);
-
-// --- Shared by the senders --------------------------------------------------------------
-
-enum : AESendMode {
-  kSendNoReply = kAENoReply | kAECanSwitchLayer,      // 0x41
-  kSendWaitReply = kAEWaitReply | kAECanSwitchLayer,  // 0x43
-};
-enum : long { kEmailClientTimeout = 1200 };  // ticks: 20 seconds
-
-// The one place events leave the plug-in: AESend at normal priority with the email-client
-// time-out. Tests and benchmarks may point emailClientSend at a stand-in of their own; it
-// must fill *reply (the null descriptor for kSendNoReply) and return the send status.
-typedef OSErr (*EmailClientSendProc)(const AppleEvent *event, AppleEvent *reply, AESendMode sendMode);
-extern EmailClientSendProc emailClientSend;
-OSErr SendEmailClientEventNow(const AppleEvent *event, AppleEvent *reply, AESendMode sendMode);
-
-// Starts an event to the process: AEStream_CreateEvent with 'psn ', return ID -1 and
-// transaction ID 0.
-SInt32 CreateClientEvent(AEStream *stream, AEEventClass eventClass, AEEventID eventID,
-                         const ProcessSerialNumber *process);
-
-// Closes the stream into an event, sends it and disposes it. With kSendWaitReply the reply
-// goes to *reply, which the caller disposes (on success only: on failure it is the null
-// descriptor); with kSendNoReply reply may be null. A stream that cannot be closed is
-// released and its status returned; nothing is sent then.
-SInt32 CloseAndSendClientEvent(AEStream *stream, AESendMode sendMode, AppleEvent *reply);
-
-// Writes obj(form, want, seld, from) as the next value of the stream: a record of type 'obj '
-// with the keys in that order. from null: the application itself ('from' = a 'null'
-// descriptor with no data); otherwise a copy of *from.
-void WriteObjectSpecifier(AEStream *stream, DescType form, DescType want, DescType seldType, const void *seld,
-                          Size seldSize, const AEDesc *from);

@@ -19,6 +19,7 @@
 #include "clients/EmailClients.h"
 #include "merge/MergePreparation.h"
 #include "merge/MergedMessage.h"
+#include "send/MessageEvent.h"
 #include "send/SendDispatcher.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"

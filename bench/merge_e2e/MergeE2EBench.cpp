@@ -12,6 +12,7 @@
 #include "carbon/src/CarbonPaths.h"
 #include "external/External.h"
 #include "host/StandIns.h"
+#include "send/MessageEvent.h"
 #include "send/SendDispatcher.h"
 
 #include <AppleEvents.h>

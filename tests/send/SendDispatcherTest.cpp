@@ -4,68 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <list>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "clients/ClientConnection.h"
 #include "clients/EmailClients.h"
 #include "tests/send/EventCapture.h"
 
 namespace {
-
-// The object specifier the capture answers for a new message or window.
-const std::string M = R"('obj '{ 'form':'indx', 'want':type('mesg'), 'seld':1, 'from':null() })";
-
-class Dispatch : public ::testing::Test {
- protected:
-  void SetUp() override {
-    emailClientSend = CaptureSend;
-    connection_.signature = kEudoraCreator;
-    connection_.process = {0, 4242};
-    ClearEmailClientMessage(&message_);
-  }
-  void TearDown() override {
-    emailClientSend = SendEmailClientEventNow;
-    ClearCapture();
-  }
-
-  void Set(const char **field, UInt32 *length, const std::string &text) {
-    texts_.push_back(text);
-    *field = texts_.back().data();
-    *length = UInt32(texts_.back().size());
-  }
-  // A message with every part present.
-  void Fill() {
-    Set(&message_.body, &message_.bodyLength, "Hi Ann");
-    Set(&message_.subject, &message_.subjectLength, "Hello");
-    Set(&message_.to, &message_.toLength, "Ann Lee <user1>, user2");
-    Set(&message_.cc, &message_.ccLength, ", ,");
-    Set(&message_.bcc, &message_.bccLength, "user3");
-    Set(&message_.attachments, &message_.attachmentsLength, "/a\r/b");
-    Set(&message_.account, &message_.accountLength, "Work");
-    message_.queue = true;
-  }
-
-  SInt32 Send(OSType signature) {
-    ClearCapture();
-    connection_.signature = signature;
-    return SendEmailClientMessage(&connection_, &message_);
-  }
-  // The events captured, each as its AEPrint text and send mode.
-  static void ExpectEvents(const std::vector<std::pair<std::string, AESendMode>> &expected) {
-    ASSERT_EQ(capturedEvents.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); i++) {
-      EXPECT_EQ(capturedEvents[i].text, expected[i].first) << "event " << i;
-      EXPECT_EQ(capturedEvents[i].mode, expected[i].second) << "event " << i;
-    }
-  }
-
-  EmailClientConnection connection_{};
-  EmailClientMessage message_{};
-  std::list<std::string> texts_;  // the message points into these; a list never moves them
-};
 
 const std::string kEudoraCreate =
     R"('core'\'crel'{ 'insh':'insl'{ 'kobj':'obj '{ 'form':'name', 'want':type('euMB'), 'seld':"out", )"
@@ -115,10 +60,13 @@ TEST_F(Dispatch, EncodingsTranslateIntoEachDialect) {
     const char *eudora;     // 'data' of the 'eATy' event; null: no such event
     const char *mailsmith;  // 'Encd' of the enclosure; null: none
     const char *emailer;    // 'ENCD'; null: none
+    const char *powerMail;  // 'Encd' of the attachment record; null: none
+    const char *outlook;    // 'Encd' of the message; null: none
   } cases[] = {
-      {0, nullptr, nullptr, nullptr}, {1, "0", "'eApD'", "1"}, {2, "2", "'eHQX'", "2"},
-      {3, "0", "'eB64'", "3"},        {4, "3", "'eUUc'", "4"}, {5, "1", "'eApS'", "3"},
-      {6, "0", "'eApD'", "3"},        {9, "0", "'eApD'", "3"},
+      {0, nullptr, nullptr, nullptr, nullptr, nullptr}, {1, "0", "'eApD'", "1", "'eNoE'", "'eApD'"},
+      {2, "2", "'eHQX'", "2", "'eBnH'", "'eBnH'"},      {3, "0", "'eB64'", "3", "'eB64'", "'eB64'"},
+      {4, "3", "'eUUc'", "4", "'eUUE'", "'eUUE'"},      {5, "1", "'eApS'", "3", "'eApD'", "'eApD'"},
+      {6, "0", "'eApD'", "3", "'eApD'", "'eApD'"},      {9, "0", "'eApD'", "3", "'eApD'", "'eApD'"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.code);
@@ -139,6 +87,27 @@ TEST_F(Dispatch, EncodingsTranslateIntoEachDialect) {
     std::string files = R"('FILE':[ 'obj '{ 'form':'name', 'want':type('file'), 'seld':"/f" } ], )";
     std::string enc = c.emailer ? std::string("'ENCD':") + c.emailer + ", " : "";
     EXPECT_NE(crml.find(files + enc + "'COMP':'true'() }"), std::string::npos) << crml;
+    ASSERT_EQ(Send(kPowerMailCreator), 0);
+    std::string pm = c.powerMail ? std::string(", 'Encd':") + c.powerMail : "";
+    EXPECT_NE(capturedEvents[0].text.find(R"('cAtc':[ { 'file':"/f")" + pm + ", 'Comp':'eStC' } ]"),
+              std::string::npos)
+        << capturedEvents[0].text;
+    ASSERT_EQ(Send(kOutlookExpressCreator), 0);
+    std::string oe = c.outlook ? std::string(", 'Encd':") + c.outlook : "";
+    EXPECT_NE(capturedEvents[0].text.find(R"('cAtc':[ "/f" ])" + oe + ", 'Cmpr':'cmSt' }"), std::string::npos)
+        << capturedEvents[0].text;
+  }
+  // Without attachments no dialect speaks of encoding or compression.
+  message_.attachmentsLength = 0;
+  message_.encoding = kEncodingBase64;
+  for (OSType signature : {kEudoraCreator, kMailsmithCreator, kEmailerCreator, kPowerMailCreator,
+                           kOutlookExpressCreator, kEntourageCreator}) {
+    ASSERT_EQ(Send(signature), 0);
+    for (const CapturedEvent &event : capturedEvents) {
+      for (const char *key : {"eATy", "Encd", "ENCD", "COMP", "Comp", "Cmpr", "cAtc"}) {
+        EXPECT_EQ(event.text.find(key), std::string::npos) << event.text;
+      }
+    }
   }
 }
 
@@ -192,13 +161,9 @@ TEST_F(Dispatch, EmailerSendsOneEvent) {
   ExpectEvents({{R"('MMan'\'CRML'{ 'RECP':[ ] })", kSendNoReply}});
 }
 
-TEST_F(Dispatch, SignaturesWithoutASequenceSendNothing) {
+TEST_F(Dispatch, UnknownSignatureSendsNothing) {
   Fill();
   EXPECT_EQ(Send(FourCC("XXXX")), unknownClientErr);
-  for (OSType later :
-       {kPowerMailCreator, kQuickMailCreator, kOutlookExpressCreator, kEntourageCreator, kMailAppCreator}) {
-    EXPECT_EQ(Send(later), senderNotAvailableErr);
-  }
   EXPECT_TRUE(capturedEvents.empty());
 }
 
@@ -209,8 +174,11 @@ TEST_F(Dispatch, FirstFailureEndsTheMessage) {
     OSType signature;
     long succeed;
     size_t total;  // events when nothing fails
-  } cases[] = {{kEudoraCreator, 0, 8},     {kEudoraCreator, 3, 8},     {kEudoraCreator, 7, 8},
-               {kMailsmithCreator, 0, 10}, {kMailsmithCreator, 5, 10}, {kEmailerCreator, 0, 1}};
+  } cases[] = {{kEudoraCreator, 0, 8},     {kEudoraCreator, 3, 8},        {kEudoraCreator, 7, 8},
+               {kMailsmithCreator, 0, 10}, {kMailsmithCreator, 5, 10},    {kEmailerCreator, 0, 1},
+               {kPowerMailCreator, 0, 1},  {kQuickMailCreator, 0, 5},     {kQuickMailCreator, 3, 5},
+               {kMailAppCreator, 0, 8},    {kMailAppCreator, 4, 8},       {kMailAppCreator, 7, 8},
+               {kEntourageCreator, 0, 1},  {kOutlookExpressCreator, 0, 1}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.succeed);
     ClearCapture();
@@ -225,16 +193,28 @@ TEST_F(Dispatch, FirstFailureEndsTheMessage) {
   }
 }
 
-TEST_F(Dispatch, EveryAllocationFailingInTurnLeaksNothing) {
+// Whichever allocation fails, nothing leaks and nothing goes out half built: every event
+// sent is the one sent when nothing fails, and a message reported sent is sent whole.
+TEST_F(Dispatch, EveryAllocationFailingInTurnSendsNothingHalfBuilt) {
   Fill();
-  for (OSType signature : {kEudoraCreator, kMailsmithCreator, kEmailerCreator}) {
+  MailAccounts({{"Work", "Ann <ann@x>"}});
+  AccountNames(&connection_.popAccounts, {"Work"});
+  for (OSType signature : {kEudoraCreator, kMailsmithCreator, kEmailerCreator, kPowerMailCreator,
+                           kQuickMailCreator, kMailAppCreator, kOutlookExpressCreator, kEntourageCreator}) {
+    ASSERT_EQ(Send(signature), 0);
+    const std::vector<CapturedEvent> whole = capturedEvents;
     for (long failAt = 0;; failAt++) {
+      SCOPED_TRACE(failAt);
       long blocks = CarbonLiveBlocks();
       CarbonFailAllocationAfter(failAt);
-      Send(signature);
+      SInt32 status = Send(signature);
       bool used = FailureWasUsed(failAt);
-      ClearCapture();
-      ASSERT_EQ(CarbonLiveBlocks(), blocks) << "allocation " << failAt;
+      ASSERT_EQ(CarbonLiveBlocks(), blocks);
+      ASSERT_LE(capturedEvents.size(), whole.size());
+      for (size_t i = 0; i < capturedEvents.size(); i++) ASSERT_EQ(capturedEvents[i].text, whole[i].text);
+      if (status == noErr) {
+        ASSERT_EQ(capturedEvents.size(), whole.size());
+      }
       if (!used) break;
     }
   }
