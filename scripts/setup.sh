@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev  # tests and benchmarks
   libgmime-3.0-dev                      # the stand-in clients' MIME messages
   python3                               # the end-to-end tests read the mail back with it
+  macutils                              # hexbin: the tests decode BinHex attachments with it
 )
 
 missing=()

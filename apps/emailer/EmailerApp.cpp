@@ -3,7 +3,9 @@
 //   'BODY', 'SUBJ'  texts (either may be missing)
 //   'RECP'          a list of records {'RCTP': 0 To, 1 Cc, 2 Bcc; 'RCAD': the address}
 //   'FILE'          a list of files, obj(form 'name', want 'file', seld path) or paths
-//   'ENCD', 'COMP'  attachment encoding and compression (accepted; attachments are base64)
+//   'ENCD'          attachment encoding: 2 BinHex, 4 UUEncode; 3 Base64, which is also what
+//                   1 (no encoding) and a missing 'ENCD' give
+//   'COMP'          true: compression asked for (recorded in the message, not performed)
 //   'SAVE'          present and true: the message is queued (written to the outbox);
 //                   otherwise it is kept as a draft
 // It is sent from the first account of the accounts file. A file that cannot be read answers
@@ -32,6 +34,8 @@ constexpr AEKeyword keyRecipientKind = FourCC("RCTP");
 constexpr AEKeyword keyRecipientAddress = FourCC("RCAD");
 constexpr AEKeyword keyFiles = FourCC("FILE");
 constexpr AEKeyword keySave = FourCC("SAVE");
+constexpr AEKeyword keyEncoding = FourCC("ENCD");
+constexpr AEKeyword keyCompress = FourCC("COMP");
 
 // A text parameter that may be missing.
 OSErr OptionalText(const AppleEvent &event, AEKeyword key, std::string *text) {
@@ -67,11 +71,18 @@ OSErr ForEachItem(const AppleEvent &event, AEKeyword key, Read read) {
   return err;
 }
 
-bool WantsQueue(const AppleEvent &event) {
-  Boolean save = false;
+bool BooleanParam(const AppleEvent &event, AEKeyword key) {
+  Boolean value = false;
   DescType type;
   Size size;
-  return AEGetParamPtr(&event, keySave, typeBoolean, &type, &save, sizeof save, &size) == noErr && save;
+  return AEGetParamPtr(&event, key, typeBoolean, &type, &value, sizeof value, &size) == noErr && value;
+}
+
+AttachmentEncoding EncodingParam(const AppleEvent &event) {
+  SInt32 code = 3;
+  standin::GetLongParam(event, keyEncoding, &code);
+  if (code == 2) return AttachmentEncoding::binHex;
+  return code == 4 ? AttachmentEncoding::uuencode : AttachmentEncoding::base64;
 }
 
 void ReportUnread(standin::StandInApp &app, const std::vector<UnreadAttachment> &unread) {
@@ -93,11 +104,15 @@ OSErr CreateMail(standin::StandInApp &app, MailClient &client, const AppleEvent 
       return status;
     });
   }
-  MailFolder folder = WantsQueue(event) ? MailFolder::outbox : MailFolder::drafts;
+  message.encoding = EncodingParam(event);
+  if (BooleanParam(event, keyCompress)) message.compression = "StuffIt";
+  MailFolder folder = BooleanParam(event, keySave) ? MailFolder::outbox : MailFolder::drafts;
   if (err == noErr && !WantsReply(reply)) {
     std::vector<UnreadAttachment> unread;
+    std::string account = message.account;
     err = MailClientWriteKeeping(client, std::move(message), folder, &unread);
     ReportUnread(app, unread);
+    LogWriteFailure(app.Name(), account, err);
     return err;
   }
   if (err == noErr) err = MailClientWrite(client, message, folder);

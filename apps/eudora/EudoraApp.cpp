@@ -194,9 +194,10 @@ OSErr SetMessageProperty(Eudora &eudora, const ObjectParts &parts, const AppleEv
   if (property != cPersonality) return errAENoSuchObject;
   std::string name;
   err = PersonalityName(event, &name);
-  if (err == noErr && !FindMailAccount(eudora.client.config, name)) err = errAENoSuchObject;
-  if (err == noErr) message->mail.account = name;
-  return err;
+  if (err != noErr) return err;
+  // Kept even when unknown, so that the message is refused rather than sent from another.
+  message->mail.account = name;
+  return FindMailAccount(eudora.client.config, name) ? OSErr(noErr) : OSErr(errAENoSuchObject);
 }
 
 OSErr SettingNumber(const ObjectParts &parts, SInt32 *number) {
@@ -300,13 +301,22 @@ OSErr WriteKeeping(Eudora &eudora, const MailMessage &message, MailFolder folder
   std::vector<UnreadAttachment> unread;
   OSErr err = MailClientWriteKeeping(eudora.client, message, folder, &unread);
   LogUnreadAttachments("Eudora", unread);
+  LogWriteFailure("Eudora", message.account, err);
   return err;
+}
+
+// Eudora's attachment types 0-3; 0, AppleDouble, is also what a message gets by default.
+AttachmentEncoding EncodingOf(SInt16 attachmentType) {
+  constexpr AttachmentEncoding kEncodings[] = {AttachmentEncoding::appleDouble, AttachmentEncoding::appleSingle,
+                                               AttachmentEncoding::binHex, AttachmentEncoding::uuencode};
+  return kEncodings[attachmentType & 3];
 }
 
 OSErr Queue(Eudora &eudora, const AppleEvent &event, AppleEvent &reply) {
   EudoraMessage *message = nullptr;
   OSErr err = ResolveDirectMessage(eudora, event, &message);
   if (err != noErr || message->queued) return err;
+  message->mail.encoding = EncodingOf(message->attachmentType);
   if (WantsReply(reply)) {
     err = MailClientWrite(eudora.client, message->mail, MailFolder::outbox);
   } else {
@@ -340,8 +350,10 @@ int main(int argc, char **argv) {
   Eudora eudora;
   int status = standin::StandInMain(argc, argv, kCreator, "Eudora",
                                     [&eudora](standin::StandInApp &app) { InstallHandlers(app, eudora); });
-  for (const EudoraMessage &message : eudora.out)
+  for (EudoraMessage &message : eudora.out) {
+    message.mail.encoding = EncodingOf(message.attachmentType);
     if (!message.queued) WriteKeeping(eudora, message.mail, MailFolder::drafts);
+  }
   CloseMailClient(&eudora.client);
   return status;
 }

@@ -4,9 +4,11 @@
 // '!cc ' and '!bcc', and enclosures ('Encl'); and the accounts of the accounts file
 // ('Mact'). Events:
 //   'core'/'crel'  a message window (answers its specifier), a recipient of a window
-//                  ('prdt' {'Addr': text}) or an enclosure ('prdt' {'file': path}; fnfErr
-//                  when the file is missing)
-//   'core'/'setd'  a window's 'pcnt', 'subj' or 'SeAc' (an account of that name)
+//                  ('prdt' {'Addr': text}) or an enclosure ('prdt' {'file': path, 'Encd':
+//                  'eB64' (the default), 'eHQX', 'eUUc', 'eApS' or 'eApD'}; fnfErr when the
+//                  file is missing)
+//   'core'/'setd'  a window's 'pcnt', 'subj' or 'SeAc' (an account of that name; a name
+//                  no account has answers errAENoSuchObject and the message is then refused)
 //   'core'/'getd'  the name ('pnam') of every account, or of account n
 //   'mail'/'queu'  queues the window's message (written to the outbox) and closes it; when
 //                  an enclosure can no longer be read and the sender does not wait, the
@@ -37,8 +39,18 @@ constexpr DescType pSubject = FourCC("subj");
 constexpr DescType pSendingAccount = FourCC("SeAc");
 constexpr AEKeyword keyAddress = FourCC("Addr");
 constexpr AEKeyword keyFile = FourCC("file");
+constexpr AEKeyword keyEncoding = FourCC("Encd");
 constexpr AEEventClass kMailClass = FourCC("mail");
 constexpr AEEventID kQueue = FourCC("queu");
+
+// Mailsmith's enclosure encodings; Base64 when the enclosure names none or another.
+AttachmentEncoding EncodingOf(OSType code) {
+  if (code == FourCC("eApD")) return AttachmentEncoding::appleDouble;
+  if (code == FourCC("eApS")) return AttachmentEncoding::appleSingle;
+  if (code == FourCC("eHQX")) return AttachmentEncoding::binHex;
+  if (code == FourCC("eUUc")) return AttachmentEncoding::uuencode;
+  return AttachmentEncoding::base64;
+}
 
 struct Mailsmith {
   MailClient client;
@@ -81,12 +93,6 @@ OSErr CreateWindow(Mailsmith &mailsmith, AppleEvent &reply) {
   return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, specifier.get());
 }
 
-std::vector<MailAddress> *RecipientList(MailMessage &window, DescType kind) {
-  if (kind == cTo) return &window.to;
-  if (kind == cCc) return &window.cc;
-  return kind == cBcc ? &window.bcc : nullptr;
-}
-
 // A recipient or an enclosure, inserted into the window 'insh' names, described by 'prdt'.
 OSErr CreateWindowElement(Mailsmith &mailsmith, DescType kind, const AppleEvent &event) {
   MailMessage *window = nullptr;
@@ -99,6 +105,9 @@ OSErr CreateWindowElement(Mailsmith &mailsmith, DescType kind, const AppleEvent 
   if (kind == cEnclosure) {
     err = CheckAttachmentPath(text);
     if (err == noErr) window->attachments.push_back(std::move(text));
+    OSType encoding = 0;
+    if (err == noErr && GetKeyCode(*properties, keyEncoding, &encoding) == noErr)
+      window->encoding = EncodingOf(encoding);
     return err;
   }
   std::vector<MailAddress> *list = RecipientList(*window, kind);
@@ -129,14 +138,16 @@ OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
   if (err == noErr) err = ResolveWindow(mailsmith, *parts.from, &window);
   if (err == noErr) err = GetParamUTF8(event, keyAEData, &value);
   if (err != noErr) return err;
-  if (property == pSendingAccount && !FindMailAccount(mailsmith.client.config, value))
-    return errAENoSuchObject;
+  if (property == pSendingAccount) {
+    // Kept even when unknown, so that the message is refused rather than sent from another.
+    bool known = FindMailAccount(mailsmith.client.config, value) != nullptr;
+    window->account = std::move(value);
+    return known ? OSErr(noErr) : OSErr(errAENoSuchObject);
+  }
   if (property == pContents)
     window->body = std::move(value);
   else if (property == pSubject)
     window->subject = std::move(value);
-  else if (property == pSendingAccount)
-    window->account = std::move(value);
   else
     return errAENoSuchObject;
   return noErr;
@@ -152,19 +163,10 @@ OSErr GetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) 
   if (err == noErr) err = PropertyOf(parts, &property);
   if (err == noErr) err = ReadObjectSpecifier(*parts.from, &accountParts);
   if (err == noErr && (property != pName || accountParts.want != cAccount)) err = errAENoSuchObject;
-  if (err == noErr && accountParts.form != formAbsolutePosition) err = errAENoSuchObject;
-  const std::vector<MailAccount> &accounts = mailsmith.client.config.accounts;
-  long index = 0;
-  bool all = false;
-  if (err == noErr)
-    err = ReadIndexSelector(*accountParts.seld, static_cast<long>(accounts.size()), &index, &all);
-  if (err != noErr) return err == errAEIllegalIndex ? OSErr(errAENoSuchObject) : err;
-  if (!all) return PutReplyText(reply, accounts[size_t(index - 1)].name);
-  OwnedDesc list;
-  err = AECreateList(nullptr, 0, false, list.get());
-  for (size_t i = 0; err == noErr && i < accounts.size(); i++)
-    err = AppendListText(list.get(), accounts[i].name);
-  return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, list.get());
+  if (err != noErr) return err;
+  std::vector<std::string> names;
+  for (const MailAccount &account : mailsmith.client.config.accounts) names.push_back(account.name);
+  return AnswerIndexedNames(accountParts, names, reply);
 }
 
 // Writes a message that no one waits for, never dropping it for an enclosure.
@@ -172,6 +174,7 @@ OSErr WriteKeeping(Mailsmith &mailsmith, const MailMessage &message, MailFolder 
   std::vector<UnreadAttachment> unread;
   OSErr err = MailClientWriteKeeping(mailsmith.client, message, folder, &unread);
   LogUnreadAttachments("Mailsmith", unread);
+  LogWriteFailure("Mailsmith", message.account, err);
   return err;
 }
 

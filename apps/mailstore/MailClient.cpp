@@ -34,29 +34,32 @@ void CloseMailClient(MailClient *client) {
   client->store = nullptr;
 }
 
-const MailAddress &MailClientSender(const MailClient &client, const std::string &account) {
+const MailAddress *MailClientSender(const MailClient &client, const std::string &account) {
+  if (account.empty()) return &client.config.accounts.front().from;
   const MailAccount *found = FindMailAccount(client.config, account);
-  return (found ? found : &client.config.accounts.front())->from;
+  return found ? &found->from : nullptr;
 }
 
 OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder) {
   if (!client.store) return client.openStatus != noErr ? client.openStatus : OSErr(ioErr);
-  return MailStoreWrite(client.store, message, MailClientSender(client, message.account), folder);
+  const MailAddress *from = MailClientSender(client, message.account);
+  return from ? MailStoreWrite(client.store, message, *from, folder) : OSErr(errAENoSuchObject);
 }
 
 OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder) {
   if (!client.store) return client.openStatus != noErr ? client.openStatus : OSErr(ioErr);
+  const MailAddress *from = MailClientSender(client, message.account);
+  if (!from) return errAENoSuchObject;
   for (const std::string &path : message.attachments)
     if (OSErr status = CheckAttachmentPath(path); status != noErr) return status;
-  const MailAddress &from = MailClientSender(client, message.account);
-  return MailStoreWriteLater(client.store, std::move(message), from, folder);
+  return MailStoreWriteLater(client.store, std::move(message), *from, folder);
 }
 
 OSErr MailClientWriteKeeping(MailClient &client, MailMessage message, MailFolder folder,
                              std::vector<UnreadAttachment> *unread) {
   unread->clear();
   OSErr err = MailClientWrite(client, message, folder);
-  if (err == noErr || message.attachments.empty()) return err;
+  if (err == noErr || err == errAENoSuchObject || message.attachments.empty()) return err;
   std::vector<std::string> readable;
   for (std::string &path : message.attachments) {
     MimeAttachment attachment;
@@ -85,6 +88,14 @@ std::string UnreadAttachmentText(const UnreadAttachment &file) {
 void LogUnreadAttachments(const std::string &clientName, const std::vector<UnreadAttachment> &unread) {
   for (const UnreadAttachment &file : unread)
     std::fprintf(stderr, "%s: %s\n", clientName.c_str(), UnreadAttachmentText(file).c_str());
+}
+
+void LogWriteFailure(const std::string &clientName, const std::string &account, OSErr status) {
+  if (status == errAENoSuchObject)
+    std::fprintf(stderr, "%s: no account named \"%s\", message not written\n", clientName.c_str(),
+                 account.c_str());
+  else if (status != noErr)
+    std::fprintf(stderr, "%s: message not written (error %d)\n", clientName.c_str(), status);
 }
 
 OSErr CheckAttachmentPath(const std::string &path) {

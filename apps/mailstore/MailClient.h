@@ -26,12 +26,13 @@ struct MailClient {
 void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaults, MailClient *client);
 void CloseMailClient(MailClient *client);
 
-// The From mailbox of the account of that name; the first account's for an empty or
-// unknown name.
-const MailAddress &MailClientSender(const MailClient &client, const std::string &account);
+// The From mailbox of the account of that name (exact match), the first account's for an
+// empty name, null for a name no account has: mail never goes out under another sender.
+const MailAddress *MailClientSender(const MailClient &client, const std::string &account);
 
 // Writes message to the outbox (queue) or to drafts, from its account's mailbox. Errors as
-// MailStoreWrite (fnfErr for a missing attachment: nothing is written).
+// MailStoreWrite (fnfErr for a missing attachment: nothing is written), and
+// errAENoSuchObject for an account no one has (nothing is written either).
 OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder);
 
 // The same for a sender that does not wait for the answer: the attachments are checked
@@ -46,7 +47,8 @@ struct UnreadAttachment {
 };
 
 // MailClientWrite for a sender that does not wait for the answer, who would never learn that
-// its message was refused: a message is not dropped for an attachment. When one cannot be
+// its message was refused: a message is not dropped for an attachment (one from an unknown
+// account is: no sender can be chosen for it). When one cannot be
 // read, the message goes to drafts without the attachments that cannot be read, and *unread
 // lists them, so that the user finds it there and attaches them again. Errors are those of
 // the disk and of opening the store.
@@ -56,6 +58,11 @@ OSErr MailClientWriteKeeping(MailClient &client, MailMessage message, MailFolder
 void LogUnreadAttachments(const std::string &clientName, const std::vector<UnreadAttachment> &unread);
 // The text of that line after "<client>: ".
 std::string UnreadAttachmentText(const UnreadAttachment &file);
+
+// For a sender that does not wait: a line on standard error when a message could not be
+// written, "<client>: no account named "NAME", message not written" or "<client>: message
+// not written (error N)"; nothing for noErr.
+void LogWriteFailure(const std::string &clientName, const std::string &account, OSErr status);
 
 // Whether an attachment path can be read now: noErr, fnfErr, or notAFileErr for a folder
 // or special file. Checked when a client is told to attach, so the sender hears at once.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -16,8 +17,9 @@
 namespace {
 
 constexpr const char *kDefaultFile =
-    "# Accounts of this mail client, one per line: account <name> = <From mailbox>\n"
-    "# The first account is the default sender. A line \"setting <number> = <text>\" gives a\n"
+    "# Accounts of this mail client, one per line: account <name> = <From mailbox>, or\n"
+    "# imap account <name> = <From mailbox> for an IMAP account where the client has both\n"
+    "# kinds. The first account is the default sender. A line \"setting <number> = <text>\" gives a\n"
     "# client setting its value at start-up.\n"
     "account Quillcast Demo = Quillcast Demo <demo@quillcast.example>\n";
 
@@ -46,14 +48,17 @@ bool SplitAssignment(std::string_view text, std::string_view *key, std::string_v
 
 bool ParseLine(std::string_view line, MailConfig *config) {
   std::string_view rest, key, value;
+  bool imap = StartsWithWord(line, "imap", &rest);
+  if (imap) line = Trim(rest);
   if (StartsWithWord(line, "account", &rest)) {
     if (!SplitAssignment(rest, &key, &value) || config->accounts.size() >= kMailConfigMaxAccounts)
       return false;
     MailAddress from = ParseMailbox(value);
     if (from.address.empty()) return false;
-    config->accounts.push_back(MailAccount{std::string(key), std::move(from)});
+    config->accounts.push_back(MailAccount{std::string(key), std::move(from), imap});
     return true;
   }
+  if (imap) return false;
   if (StartsWithWord(line, "setting", &rest)) {
     if (!SplitAssignment(rest, &key, &value)) return false;
     int number = 0;
@@ -122,9 +127,16 @@ OSErr LoadMailConfig(const std::string &folder, MailConfig *config, std::string_
   return status;
 }
 
-const MailAccount *FindMailAccount(const MailConfig &config, std::string_view name) {
+const MailAccount *FindMailAccount(const MailConfig &config, std::string_view name, bool ignoreCase) {
+  auto same = [ignoreCase, name](const std::string &other) {
+    if (!ignoreCase || other.size() != name.size()) return other == name;
+    for (size_t i = 0; i < name.size(); i++)
+      if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(other[i])))
+        return false;
+    return true;
+  };
   for (const MailAccount &account : config.accounts)
-    if (account.name == name) return &account;
+    if (same(account.name)) return &account;
   return nullptr;
 }
 

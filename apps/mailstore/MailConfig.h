@@ -4,9 +4,11 @@
 // comments:
 //
 //   account <name> = <From mailbox>      e.g.  account Work = Ann Lee <ann@work.example>
+//   imap account <name> = <From mailbox>  e.g.  imap account Lab = Ann Lee <ann@lab.example>
 //   setting <number> = <text>            e.g.  setting 169 = y
 //
-// The first account is the default sender. Blanks around names and values are trimmed; a
+// A plain account is a POP account for the clients that tell POP from IMAP; the others take
+// both kinds alike. The first account is the default sender. Blanks around names and values are trimmed; a
 // name runs up to the first "=". The file is read with fixed limits (kMailConfigMaxBytes,
 // kMailConfigMaxAccounts) and malformed lines are skipped, never fatal.
 #pragma once
@@ -28,6 +30,7 @@ inline constexpr const char *kDefaultAccountMailbox = "Quillcast Demo <demo@quil
 struct MailAccount {
   std::string name;
   MailAddress from;
+  bool imap = false;
 };
 
 struct MailSetting {
@@ -51,9 +54,10 @@ int ParseMailConfig(std::string_view text, MailConfig *config, std::vector<int> 
 // account).
 OSErr LoadMailConfig(const std::string &folder, MailConfig *config, std::string_view clientDefaults = {});
 
-// The account of that name (exact, case-sensitive match), or null. The pointer is into
-// config and must not outlive it.
-const MailAccount *FindMailAccount(const MailConfig &config, std::string_view name);
+// The first account of that name, or null. The name is compared whole, byte for byte, or
+// with ASCII letters of either case alike when ignoreCase. The pointer is into config and
+// must not outlive it.
+const MailAccount *FindMailAccount(const MailConfig &config, std::string_view name, bool ignoreCase = false);
 
 // The value of a setting, or empty when the file gives none.
 std::string MailConfigSetting(const MailConfig &config, int number);

@@ -143,3 +143,45 @@ OSErr AttachmentItemPath(const AEDesc &item, std::string *path) {
   if (err == noErr && parts.form != formName) err = errAENoSuchObject;
   return err != noErr ? err : DescToUTF8(*parts.seld, path);
 }
+
+OSErr ForEachListItem(const AEDesc &list, const std::function<OSErr(const AEDesc &)> &read) {
+  if (list.descriptorType != typeAEList) return read(list);
+  long count = 0;
+  OSErr err = AECountItems(&list, &count);
+  for (long i = 1; err == noErr && i <= count; i++) {
+    OwnedDesc item;
+    err = AEGetNthDesc(&list, i, typeWildCard, nullptr, item.get());
+    if (err == noErr) err = read(*item);
+  }
+  return err;
+}
+
+std::vector<MailAddress> *RecipientList(MailMessage &message, DescType kind) {
+  if (kind == FourCC("!to ")) return &message.to;
+  if (kind == FourCC("!cc ")) return &message.cc;
+  return kind == FourCC("!bcc") ? &message.bcc : nullptr;
+}
+
+OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names, AppleEvent &reply) {
+  if (indexed.form != formAbsolutePosition) return errAENoSuchObject;
+  long index = 0;
+  bool all = false;
+  OSErr err = ReadIndexSelector(*indexed.seld, static_cast<long>(names.size()), &index, &all);
+  if (err != noErr) return err == errAEIllegalIndex ? OSErr(errAENoSuchObject) : err;
+  if (!all) return PutReplyText(reply, names[size_t(index - 1)]);
+  OwnedDesc list;
+  err = AECreateList(nullptr, 0, false, list.get());
+  for (size_t i = 0; err == noErr && i < names.size(); i++) err = AppendListText(list.get(), names[i]);
+  return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, list.get());
+}
+
+OSErr MakeIDSpecifier(DescType want, SInt32 id, AEDesc *result) {
+  return MakeObjectSpecifier(formUniqueID, want, typeSInt32, &id, sizeof id, nullptr, result);
+}
+
+OSErr IDOfSpecifier(const AEDesc &specifier, DescType want, SInt32 *id) {
+  ObjectParts parts;
+  OSErr err = ReadObjectSpecifier(specifier, &parts);
+  if (err == noErr && (parts.form != formUniqueID || parts.want != want)) err = errAENoSuchObject;
+  return err != noErr ? err : DescToLong(*parts.seld, id);
+}

@@ -6,7 +6,11 @@
 
 #include <AppleEvents.h>
 
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "apps/mailstore/MailMessage.h"
 
 // An AEDesc that disposes itself; get() hands it to the Apple Event calls.
 class OwnedDesc {
@@ -77,3 +81,20 @@ OSErr AppendListText(AEDescList *list, const std::string &utf8);
 // (form 'name', of class 'alis' or 'file'), or the path as a text descriptor. The path is
 // taken as a POSIX path; Mac OS Roman text is transcoded to UTF-8 first.
 OSErr AttachmentItemPath(const AEDesc &item, std::string *path);
+
+// Calls read with each item of a list, in order, until one fails; a descriptor that is no
+// list counts as a list of itself.
+OSErr ForEachListItem(const AEDesc &list, const std::function<OSErr(const AEDesc &)> &read);
+
+// The recipients of one kind: '!to ', '!cc ' or '!bcc' (the codes of Outlook Express,
+// Entourage, PowerMail and Mailsmith); null for another code.
+std::vector<MailAddress> *RecipientList(MailMessage &message, DescType kind);
+
+// Answers the names of the objects obj(form 'indx', want ..., seld n or 'all ') picks among
+// names: one text, or a list for 'all '. errAENoSuchObject for an index past the last.
+OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names, AppleEvent &reply);
+
+// The object specifier obj(form 'ID  ', want, seld long id, from null) that answers for
+// the objects a client makes, and the id in one (errAENoSuchObject for another form or class).
+OSErr MakeIDSpecifier(DescType want, SInt32 id, AEDesc *result);
+OSErr IDOfSpecifier(const AEDesc &specifier, DescType want, SInt32 *id);

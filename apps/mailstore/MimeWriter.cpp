@@ -3,8 +3,10 @@
 #include <MacErrors.h>
 #include <gmime/gmime.h>
 
+#include <Endian.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cctype>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "apps/mailstore/MacFileFormats.h"
 #include "apps/mailstore/MailText.h"
 
 namespace {
@@ -80,9 +83,9 @@ GTimeZone *LocalTimeZone() {
 
 // The body's bytes go in unchanged as UTF-8 (GMime's own set_text would pick a narrower
 // charset and convert); the transfer encoding is the lightest that keeps the file 7-bit.
-GMimeObject *NewBodyPart(const std::string &body) {
+GMimeObject *NewBodyPart(const std::string &body, bool html) {
   std::string text = ValidUTF8(UnixLineEnds(body));
-  GMimeTextPart *part = g_mime_text_part_new_with_subtype("plain");
+  GMimeTextPart *part = g_mime_text_part_new_with_subtype(html ? "html" : "plain");
   bool ascii =
       std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   g_mime_text_part_set_charset(part, ascii ? "us-ascii" : "utf-8");
@@ -96,32 +99,84 @@ GMimeObject *NewBodyPart(const std::string &body) {
   return GMIME_OBJECT(part);
 }
 
-GMimeObject *NewAttachmentPart(const MimeAttachment &attachment) {
-  std::string type = attachment.contentType;
-  size_t slash = type.find('/');
-  std::string subtype = slash == std::string::npos ? "octet-stream" : type.substr(slash + 1);
-  type = slash == std::string::npos ? "application" : type.substr(0, slash);
+// A leaf part holding bytes. With `transfer` GMIME_CONTENT_ENCODING_UUENCODE the bytes are
+// uuencoded already and go out as they are; otherwise GMime encodes them.
+GMimeObject *NewDataPart(const std::string &contentType, const std::string &bytes, const std::string &fileName,
+                         GMimeContentEncoding transfer) {
+  size_t slash = contentType.find('/');
+  std::string subtype = slash == std::string::npos ? "octet-stream" : contentType.substr(slash + 1);
+  std::string type = slash == std::string::npos ? "application" : contentType.substr(0, slash);
   GMimePart *part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(attachment.data.data(), attachment.data.size()));
-  GRef<GMimeDataWrapper> content(
-      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+  GMimeContentEncoding stored =
+      transfer == GMIME_CONTENT_ENCODING_UUENCODE ? transfer : GMIME_CONTENT_ENCODING_DEFAULT;
+  GRef<GMimeDataWrapper> content(g_mime_data_wrapper_new_with_stream(stream.get(), stored));
   g_mime_part_set_content(part, content.get());
-  g_mime_part_set_filename(part, HeaderValue(attachment.fileName).c_str());
-  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  g_mime_part_set_filename(part, HeaderValue(fileName).c_str());
+  g_mime_part_set_content_encoding(part, transfer);
   return GMIME_OBJECT(part);
 }
 
+MacFileInfo FileInfo(const MimeAttachment &attachment) {
+  return MacFileInfo{attachment.fileName, attachment.macType, attachment.macCreator};
+}
+
+// RFC 1740: the header file and the data fork side by side in one multipart/appledouble.
+GMimeObject *NewAppleDoublePart(const MimeAttachment &attachment) {
+  GMimeMultipart *pair = g_mime_multipart_new_with_subtype("appledouble");
+  GRef<GMimeObject> header(NewDataPart("application/applefile", AppleDoubleHeader(FileInfo(attachment)),
+                                       attachment.fileName, GMIME_CONTENT_ENCODING_BASE64));
+  GRef<GMimeObject> data(NewDataPart(attachment.contentType, attachment.data, attachment.fileName,
+                                     GMIME_CONTENT_ENCODING_BASE64));
+  g_mime_multipart_add(pair, header.get());
+  g_mime_multipart_add(pair, data.get());
+  return GMIME_OBJECT(pair);
+}
+
+GMimeObject *NewAttachmentPart(const MimeAttachment &attachment, AttachmentEncoding encoding) {
+  switch (encoding) {
+    case AttachmentEncoding::binHex:
+      return NewDataPart("application/mac-binhex40", BinHexEncode(FileInfo(attachment), attachment.data),
+                         attachment.fileName, GMIME_CONTENT_ENCODING_7BIT);
+    case AttachmentEncoding::uuencode:
+      return NewDataPart(attachment.contentType, UUEncode(attachment.fileName, attachment.data),
+                         attachment.fileName, GMIME_CONTENT_ENCODING_UUENCODE);
+    case AttachmentEncoding::appleSingle:
+      return NewDataPart("application/applefile", AppleSingleEncode(FileInfo(attachment), attachment.data),
+                         attachment.fileName, GMIME_CONTENT_ENCODING_BASE64);
+    case AttachmentEncoding::appleDouble:
+      return NewAppleDoublePart(attachment);
+    case AttachmentEncoding::base64:
+      break;
+  }
+  return NewDataPart(attachment.contentType, attachment.data, attachment.fileName, GMIME_CONTENT_ENCODING_BASE64);
+}
+
 GMimeObject *NewContent(const MailMessage &message, const std::vector<MimeAttachment> &attachments) {
-  GMimeObject *body = NewBodyPart(message.body);
+  GMimeObject *body = NewBodyPart(message.body, message.html);
   if (attachments.empty()) return body;
   GMimeMultipart *mixed = g_mime_multipart_new_with_subtype("mixed");
   g_mime_multipart_add(mixed, body);
   g_object_unref(body);
   for (const MimeAttachment &attachment : attachments) {
-    GRef<GMimeObject> part(NewAttachmentPart(attachment));
+    GRef<GMimeObject> part(NewAttachmentPart(attachment, message.encoding));
     g_mime_multipart_add(mixed, part.get());
   }
   return GMIME_OBJECT(mixed);
+}
+
+// The File Manager's type and creator of an open file (see Files.h); zeros when it has none.
+void ReadFinderInfo(int fd, MimeAttachment *attachment) {
+  uint8_t bytes[8];
+  if (fgetxattr(fd, "user.quillcast.FinderInfo", bytes, sizeof bytes) != ssize_t(sizeof bytes)) return;
+  attachment->macType = GetBigEndian32(bytes);
+  attachment->macCreator = GetBigEndian32(bytes + 4);
+}
+
+void DefaultFinderInfo(MimeAttachment *attachment) {
+  if (attachment->macType == 0)
+    attachment->macType = attachment->contentType.rfind("text/", 0) == 0 ? FourCC("TEXT") : FourCC("????");
+  if (attachment->macCreator == 0) attachment->macCreator = FourCC("????");
 }
 
 }  // namespace
@@ -162,12 +217,15 @@ OSErr ReadMailAttachment(const std::string &path, MimeAttachment *attachment) {
     else
       done += static_cast<size_t>(got);
   }
+  attachment->macType = attachment->macCreator = 0;
+  if (status == noErr) ReadFinderInfo(fd, attachment);
   close(fd);
   if (status != noErr) return status;
   size_t slash = path.find_last_of('/');
   attachment->fileName = ValidUTF8(slash == std::string::npos ? path : path.substr(slash + 1));
   attachment->contentType = GuessContentType(attachment->fileName);
   attachment->data = std::move(data);
+  DefaultFinderInfo(attachment);
   return noErr;
 }
 
@@ -183,6 +241,9 @@ OSErr BuildMimeMessage(const MailMessage &message, const MailAddress &from,
   g_mime_message_set_date(mime.get(), now);
   g_date_time_unref(now);
   g_mime_message_set_message_id(mime.get(), messageId.c_str());
+  if (!message.compression.empty())
+    g_mime_object_set_header(GMIME_OBJECT(mime.get()), "X-Attachment-Compression",
+                             HeaderValue(message.compression).c_str(), nullptr);
   GRef<GMimeObject> content(NewContent(message, attachments));
   g_mime_message_set_mime_part(mime.get(), content.get());
 

@@ -3,10 +3,13 @@
 #include <MacErrors.h>
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "apps/mailstore/MacFileFormats.h"
 #include "apps/mailstore/MailAddress.h"
 #include "apps/mailstore/MailConfig.h"
 #include "apps/mailstore/MailStore.h"
@@ -98,11 +101,15 @@ TEST(MailConfig, ParsesAccountsAndSettingsAndSkipsBadLines) {
   int skipped = ParseMailConfig(
       "# comment\n\naccount Work = Ann Lee <ann@work.example>\r\n"
       "account  Home=ann@home.example\nsetting 169 = y\n"
-      "account = x@y\naccount NoAddress = (Ann)\nsetting x = 1\nsetting 5 =\nbogus line\naccountX = a@b\n",
+      "account = x@y\naccount NoAddress = (Ann)\nsetting x = 1\nsetting 5 =\nbogus line\naccountX = a@b\n"
+      "imap account Lab = Ann Lab <ann@lab.example>\nimap setting 1 = x\nimapaccount Y = y@y\n",
       &config, &bad);
-  EXPECT_EQ(skipped, 6);
-  EXPECT_EQ(bad, (std::vector<int>{6, 7, 8, 9, 10, 11}));
-  ASSERT_EQ(config.accounts.size(), 2u);
+  EXPECT_EQ(skipped, 8);
+  EXPECT_EQ(bad, (std::vector<int>{6, 7, 8, 9, 10, 11, 13, 14}));
+  ASSERT_EQ(config.accounts.size(), 3u);
+  EXPECT_FALSE(config.accounts[1].imap);
+  EXPECT_TRUE(config.accounts[2].imap);
+  EXPECT_EQ(config.accounts[2].from.address, "ann@lab.example");
   EXPECT_EQ(config.accounts[0].name, "Work");
   EXPECT_EQ(config.accounts[0].from.name, "Ann Lee");
   EXPECT_EQ(config.accounts[1].from.address, "ann@home.example");
@@ -110,6 +117,9 @@ TEST(MailConfig, ParsesAccountsAndSettingsAndSkipsBadLines) {
   EXPECT_EQ(MailConfigSetting(config, 170), "");
   EXPECT_EQ(FindMailAccount(config, "Home"), &config.accounts[1]);
   EXPECT_EQ(FindMailAccount(config, "home"), nullptr);
+  EXPECT_EQ(FindMailAccount(config, "home", true), &config.accounts[1]);
+  EXPECT_EQ(FindMailAccount(config, "Hom", true), nullptr);  // whole names only
+  EXPECT_EQ(FindMailAccount(config, "Homer", true), nullptr);
 }
 
 TEST(MailConfig, WritesTheDefaultFileWhenMissingAndKeepsAnExistingOne) {
@@ -213,6 +223,45 @@ TEST_F(MailStoreTest, WritesHandedOverMessagesBeforeAnyDirectWrite) {
   MailStoreClose(store);  // writes them before it returns
   store = nullptr;
   EXPECT_EQ(FilesIn(folder.path / "drafts/new").size(), 301u);
+}
+
+// Every encoding of the same two files, read back by mac_attachments.py: Python's email
+// package for base64 and x-uuencode, Debian's hexbin for BinHex, and a reader of the RFC 1740
+// layout for AppleSingle and AppleDouble. The binary file has every byte value and runs of
+// 0x90, the byte that BinHex's run-length code escapes.
+TEST_F(MailStoreTest, WritesEveryAttachmentEncodingSoThatIndependentReadersGetTheFilesBack) {
+  fs::path text = folder.path / "caf\xc3\xa9 notes.txt", binary = folder.path / "data.bin";
+  std::ofstream(text) << "caf\xc3\xa9 notes\n";
+  std::string bytes;
+  for (int i = 0; i < 256; i++) bytes += char(i);
+  bytes += std::string(300, 'A') + std::string(5, '\x90') + "x\x90\x90y\x90" + std::string(3, 'B');
+  std::ofstream(binary, std::ios::binary) << bytes;
+  // The File Manager's type and creator, where this file system keeps extended attributes.
+  std::string binaryInfo = setxattr(binary.c_str(), "user.quillcast.FinderInfo", "BINAQCst", 8, 0) == 0
+                               ? "BINAQCst"
+                               : "????????";
+  const std::pair<AttachmentEncoding, const char *> encodings[] = {
+      {AttachmentEncoding::base64, "Base64"},
+      {AttachmentEncoding::binHex, "BinHex"},
+      {AttachmentEncoding::uuencode, "UUEncode"},
+      {AttachmentEncoding::appleSingle, "AppleSingle"},
+      {AttachmentEncoding::appleDouble, "AppleDouble"}};
+  for (const auto &[encoding, name] : encodings) {
+    MailMessage message;
+    message.subject = name;
+    message.attachments = {text.string(), binary.string()};
+    message.encoding = encoding;
+    ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox), noErr);
+  }
+  std::string command = "python3 " QUILLCAST_SOURCE_DIR_PATH "/tests/apps/mac_attachments.py '" +
+                        (folder.path / "outbox").string() + "' '" + text.string() + "' 'TEXT????' '" +
+                        binary.string() + "' " + binaryInfo;
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(MacFileFormats, BinHexChecksumMatchesThePublishedCheckValue) {
+  EXPECT_EQ(BinHexCRC("123456789"), 0x31C3);  // CRC-16/XMODEM
+  EXPECT_EQ(BinHexCRC(""), 0);
 }
 
 TEST(MailStore, ReportsAFolderThatCannotBeMade) {
