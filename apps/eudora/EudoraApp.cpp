@@ -307,8 +307,9 @@ OSErr WriteKeeping(Eudora &eudora, const MailMessage &message, MailFolder folder
 
 // Eudora's attachment types 0-3; 0, AppleDouble, is also what a message gets by default.
 AttachmentEncoding EncodingOf(SInt16 attachmentType) {
-  constexpr AttachmentEncoding kEncodings[] = {AttachmentEncoding::appleDouble, AttachmentEncoding::appleSingle,
-                                               AttachmentEncoding::binHex, AttachmentEncoding::uuencode};
+  constexpr AttachmentEncoding kEncodings[] = {AttachmentEncoding::appleDouble,
+                                               AttachmentEncoding::appleSingle, AttachmentEncoding::binHex,
+                                               AttachmentEncoding::uuencode};
   return kEncodings[attachmentType & 3];
 }
 

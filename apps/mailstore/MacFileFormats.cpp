@@ -149,9 +149,8 @@ std::string BinHexEncode(const MacFileInfo &file, std::string_view data) {
 
 std::string AppleSingleEncode(const MacFileInfo &file, std::string_view data) {
   std::string name = MacName(file.name), finder = FinderInfo(file);
-  return AppleFile(kAppleSingleMagic, {{kAppleFileRealName, name},
-                                       {kAppleFileFinderInfo, finder},
-                                       {kAppleFileDataFork, data}});
+  return AppleFile(kAppleSingleMagic,
+                   {{kAppleFileRealName, name}, {kAppleFileFinderInfo, finder}, {kAppleFileDataFork, data}});
 }
 
 std::string AppleDoubleHeader(const MacFileInfo &file) {

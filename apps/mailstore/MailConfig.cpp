@@ -4,8 +4,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -131,7 +131,8 @@ const MailAccount *FindMailAccount(const MailConfig &config, std::string_view na
   auto same = [ignoreCase, name](const std::string &other) {
     if (!ignoreCase || other.size() != name.size()) return other == name;
     for (size_t i = 0; i < name.size(); i++)
-      if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(other[i])))
+      if (std::tolower(static_cast<unsigned char>(name[i])) !=
+          std::tolower(static_cast<unsigned char>(other[i])))
         return false;
     return true;
   };

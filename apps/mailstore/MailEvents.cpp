@@ -162,7 +162,8 @@ std::vector<MailAddress> *RecipientList(MailMessage &message, DescType kind) {
   return kind == FourCC("!bcc") ? &message.bcc : nullptr;
 }
 
-OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names, AppleEvent &reply) {
+OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names,
+                         AppleEvent &reply) {
   if (indexed.form != formAbsolutePosition) return errAENoSuchObject;
   long index = 0;
   bool all = false;
@@ -184,4 +185,8 @@ OSErr IDOfSpecifier(const AEDesc &specifier, DescType want, SInt32 *id) {
   OSErr err = ReadObjectSpecifier(specifier, &parts);
   if (err == noErr && (parts.form != formUniqueID || parts.want != want)) err = errAENoSuchObject;
   return err != noErr ? err : DescToLong(*parts.seld, id);
+}
+
+OSErr AliasItemPath(const AEDesc &item, std::string *path) {
+  return DescToUTF8(item, path);
 }

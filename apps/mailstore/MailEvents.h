@@ -82,6 +82,9 @@ OSErr AppendListText(AEDescList *list, const std::string &utf8);
 // taken as a POSIX path; Mac OS Roman text is transcoded to UTF-8 first.
 OSErr AttachmentItemPath(const AEDesc &item, std::string *path);
 
+// The path of a file given as an alias ('alis') or as a path text.
+OSErr AliasItemPath(const AEDesc &item, std::string *path);
+
 // Calls read with each item of a list, in order, until one fails; a descriptor that is no
 // list counts as a list of itself.
 OSErr ForEachListItem(const AEDesc &list, const std::function<OSErr(const AEDesc &)> &read);
@@ -92,7 +95,8 @@ std::vector<MailAddress> *RecipientList(MailMessage &message, DescType kind);
 
 // Answers the names of the objects obj(form 'indx', want ..., seld n or 'all ') picks among
 // names: one text, or a list for 'all '. errAENoSuchObject for an index past the last.
-OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names, AppleEvent &reply);
+OSErr AnswerIndexedNames(const ObjectParts &indexed, const std::vector<std::string> &names,
+                         AppleEvent &reply);
 
 // The object specifier obj(form 'ID  ', want, seld long id, from null) that answers for
 // the objects a client makes, and the id in one (errAENoSuchObject for another form or class).

@@ -101,8 +101,8 @@ GMimeObject *NewBodyPart(const std::string &body, bool html) {
 
 // A leaf part holding bytes. With `transfer` GMIME_CONTENT_ENCODING_UUENCODE the bytes are
 // uuencoded already and go out as they are; otherwise GMime encodes them.
-GMimeObject *NewDataPart(const std::string &contentType, const std::string &bytes, const std::string &fileName,
-                         GMimeContentEncoding transfer) {
+GMimeObject *NewDataPart(const std::string &contentType, const std::string &bytes,
+                         const std::string &fileName, GMimeContentEncoding transfer) {
   size_t slash = contentType.find('/');
   std::string subtype = slash == std::string::npos ? "octet-stream" : contentType.substr(slash + 1);
   std::string type = slash == std::string::npos ? "application" : contentType.substr(0, slash);
@@ -149,7 +149,8 @@ GMimeObject *NewAttachmentPart(const MimeAttachment &attachment, AttachmentEncod
     case AttachmentEncoding::base64:
       break;
   }
-  return NewDataPart(attachment.contentType, attachment.data, attachment.fileName, GMIME_CONTENT_ENCODING_BASE64);
+  return NewDataPart(attachment.contentType, attachment.data, attachment.fileName,
+                     GMIME_CONTENT_ENCODING_BASE64);
 }
 
 GMimeObject *NewContent(const MailMessage &message, const std::vector<MimeAttachment> &attachments) {

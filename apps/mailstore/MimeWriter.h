@@ -20,7 +20,7 @@ struct MimeAttachment {
   std::string fileName;     // last component of the path, UTF-8
   std::string contentType;  // "type/subtype"
   std::string data;
-  OSType macType = 0;       // the file's Finder type and creator
+  OSType macType = 0;  // the file's Finder type and creator
   OSType macCreator = 0;
 };
 
@@ -32,8 +32,8 @@ std::string GuessContentType(std::string_view fileName);
 
 // Reads the file at path, with the type and creator the File Manager keeps for it (in the
 // extended attribute "user.quillcast.FinderInfo"); a file without them gets 'TEXT' for a
-// text type and '????' otherwise, creator '????'. fnfErr when it does not exist, notAFileErr when it is a folder or
-// another kind of special file, ioErr when it cannot be read.
+// text type and '????' otherwise, creator '????'. fnfErr when it does not exist, notAFileErr when it is a
+// folder or another kind of special file, ioErr when it cannot be read.
 OSErr ReadMailAttachment(const std::string &path, MimeAttachment *attachment);
 
 // Writes the message into out (replacing its content). Recipients without an address are

@@ -237,9 +237,8 @@ TEST_F(MailStoreTest, WritesEveryAttachmentEncodingSoThatIndependentReadersGetTh
   bytes += std::string(300, 'A') + std::string(5, '\x90') + "x\x90\x90y\x90" + std::string(3, 'B');
   std::ofstream(binary, std::ios::binary) << bytes;
   // The File Manager's type and creator, where this file system keeps extended attributes.
-  std::string binaryInfo = setxattr(binary.c_str(), "user.quillcast.FinderInfo", "BINAQCst", 8, 0) == 0
-                               ? "BINAQCst"
-                               : "????????";
+  std::string binaryInfo =
+      setxattr(binary.c_str(), "user.quillcast.FinderInfo", "BINAQCst", 8, 0) == 0 ? "BINAQCst" : "????????";
   const std::pair<AttachmentEncoding, const char *> encodings[] = {
       {AttachmentEncoding::base64, "Base64"},
       {AttachmentEncoding::binHex, "BinHex"},

@@ -149,7 +149,7 @@ class StandInClient : public ::testing::Test {
   // The mail the client wrote, checked by the independent reader for this client's cases.
   void ExpectMailMatches(const std::string &client) {
     std::string command =
-        "python3 " + std::string(STANDIN_READER) + " " + client + " '" + data_ + "' '" + Files() + "'";
+        "python3 " + std::string(STANDIN_READER) + " '" + client + "' '" + data_ + "' '" + Files() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
 

@@ -15,12 +15,20 @@ import unittest
 from mac_attachments import attachments
 
 CLIENT, DATA, FILES = None, None, None
-# Emailer has no choice of account: it sends from the first one of the accounts file.
-SENDER = {"Emailer": ("Ann Home", "ann@home.example")}
+# Emailer and QuickMail have no choice of account: they send from the first one of the
+# accounts file.
+SENDER = {"Emailer": ("Ann Home", "ann@home.example"), "QuickMail": ("Ann Home", "ann@home.example")}
 # What each client does with a message that names no encoding, and the encoding the full
 # case asks for where it asks for one.
-DEFAULT_ENCODING = {"Eudora": "AppleDouble"}
-FULL_ENCODING = {"Eudora": "BinHex"}
+DEFAULT_ENCODING = {"Eudora": "AppleDouble", "Outlook Express": "AppleDouble"}
+FULL_ENCODING = {"Eudora": "BinHex", "Outlook Express": "UUEncode", "PowerMail": "BinHex"}
+# Where each case lands: Outlook Express keeps even the unqueued message in its Out Box, and
+# QuickMail, which answers no one, keeps the message whose file it could not read as a draft.
+QUEUED = ["", "Café “news” \u2206\u20ac", "Missing file", "One attachment ✓"]
+FOLDERS = {
+    "Outlook Express": (QUEUED + ["Draft"], []),
+    "QuickMail": (["", "Café “news” \u2206\u20ac", "One attachment ✓"], ["Draft", "Missing file"]),
+}
 # The full case's subject: U+2206 is the increment sign (Mac OS Roman 0xC6), not Greek delta.
 FULL = "Café “news” \u2206\u20ac"
 
@@ -47,8 +55,9 @@ class StandInMail(unittest.TestCase):
         cls.drafts = load("drafts")
 
     def test_each_case_lands_in_its_folder(self):
-        self.assertEqual(sorted(self.outbox), ["", FULL, "Missing file", "One attachment ✓"])
-        self.assertEqual(sorted(self.drafts), ["Draft"])
+        outbox, drafts = FOLDERS.get(CLIENT, (QUEUED, ["Draft"]))
+        self.assertEqual(sorted(self.outbox), sorted(outbox))
+        self.assertEqual(sorted(self.drafts), sorted(drafts))
         for _, msg, raw in list(self.outbox.values()) + list(self.drafts.values()):
             self.assertIsNone(msg["Bcc"])
             self.assertNotIn(b"dora@", raw)
@@ -69,6 +78,8 @@ class StandInMail(unittest.TestCase):
             envelope = email.message_from_bytes(f.read(), policy=email.policy.default)
         self.assertEqual(mailboxes(envelope, "Bcc"), [("Dora", "dora@example.com")])
         self.check_attachments(msg, ["notes.txt", "data.bin"], FULL_ENCODING.get(CLIENT))
+        compressed = "StuffIt" if CLIENT == "Outlook Express" else None
+        self.assertEqual(msg["X-Attachment-Compression"], compressed)
 
     def test_empty_one_attachment_and_missing_file(self):
         _, empty, _ = self.outbox[""]
@@ -77,10 +88,13 @@ class StandInMail(unittest.TestCase):
         _, one, _ = self.outbox["One attachment ✓"]
         self.assertEqual(mailboxes(one, "To"), [("", "ann@example.com")])
         self.check_attachments(one, ["notes.txt"])
-        _, missing, _ = self.outbox["Missing file"]
+        _, missing, _ = {**self.drafts, **self.outbox}["Missing file"]
         self.check_attachments(missing, [])
-        _, draft, _ = self.drafts["Draft"]
+        _, draft, _ = {**self.drafts, **self.outbox}["Draft"]
         self.assertEqual(mailboxes(draft, "To"), [("", "ann@example.com")])
+        if CLIENT == "Outlook Express":  # an HTML message from the IMAP account
+            self.assertEqual(mailboxes(draft, "From"), [("Ann Lab", "ann@lab.example")])
+            self.assertEqual(draft.get_body(("html",)).get_content().rstrip(), "<p>Hello</p>")
 
     def check_attachments(self, msg, names, encoding=None):
         found = attachments(msg)
