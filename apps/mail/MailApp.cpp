@@ -13,8 +13,9 @@
 //                  An attachment 'atts' ('insh' after the message's content; 'prdt' {'atfn':
 //                  the file, an alias or a path}); fnfErr when the file is missing.
 //   'emsg'/'send'  sends the message: it is written to the outbox and is gone
-// Mail has no choice of encoding: attachments go as base64 MIME parts. Messages never sent
-// are kept as drafts when Mail quits.
+// Mail has no choice of encoding: attachments go in AppleDouble, as the Mac's own Mail sends
+// a Macintosh file, its Finder information in the header part beside the data. Messages never
+// sent are kept as drafts when Mail quits.
 #include <MacErrors.h>
 
 #include <cctype>
@@ -105,6 +106,7 @@ OSErr CreateMessage(Mail &mail, const AppleEvent &event, AppleEvent &reply) {
     err = errAENoSuchObject;
   }
   if (err != noErr) return err;
+  message.encoding = AttachmentEncoding::appleDouble;
   SInt32 id = ++mail.lastID;
   mail.outgoing.emplace(id, std::move(message));
   if (!WantsReply(reply)) return noErr;

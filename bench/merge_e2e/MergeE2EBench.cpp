@@ -1,13 +1,16 @@
-// Whole merges: 10,000 records, three placeholders in each of the subject, body and To
-// templates, merged through the plug-in's entry exactly as a host calls it ("Init", "AddD",
-// "Strt", one "Merg" per record, "Fnsh") into a stand-in email client that "Strt" launches:
-// Emailer (one event per message, not waited for) and Eudora (its sequence of events, two
-// of them waited for). A merge counts as done when every message is a file in the client's
-// outbox. Beside each, in the same run, the same merge with sending replaced by a counting
-// stub: the plug-in's own CPU time per message. The summary prints messages per second, the
-// plug-in's own share of the whole, and where the CPU time went (this process, the client).
-// Targets: the plug-in's own cost at most 3 us per message; at least 10,000 messages/s end
-// to end into Emailer and 3,000/s into Eudora.
+// Whole merges: 10,000 records (1,000 into Mail), three placeholders in each of the subject,
+// body and To templates, merged through the plug-in's entry exactly as a host calls it
+// ("Init", "AddD", "Strt", one "Merg" per record, "Fnsh") into each of the eight stand-in
+// email clients, which "Strt" launches. A merge counts as done when every message is a file
+// in the client's outbox. Beside each, in the same run, the same merge with sending replaced
+// by a counting stub: the plug-in's own CPU time per message. The summary prints messages
+// per second, the plug-in's own share of the whole, and where the CPU time went (this
+// process, the client).
+// Targets: the plug-in's own cost at most 3 us per message for every client; at least
+// 10,000 messages/s end to end into Emailer and 3,000/s into the clients that take five or
+// more events a message (Eudora, Mailsmith). Mail is bound by the wait of at least 6 ticks
+// that the plug-in makes after every message it sends; its merges run with the carbon
+// layer's time scale at kMailTimeScale, which the summary states.
 #include "apps/kit/StandInApp.h"
 #include "carbon/src/CarbonPaths.h"
 #include "external/External.h"
@@ -41,6 +44,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kRecords = 10000;
+constexpr int kMailRecords = 1000;
+constexpr const char *kMailTimeScale = "0.05";
 constexpr double kTargetPluginMicroseconds = 3.0;
 constexpr double kWaitForDiskSeconds = 120;
 
@@ -141,8 +146,11 @@ struct Machine {
   std::string client;
   std::string home;
   fs::path outbox;
+  int records;
 
-  Machine(const std::string &name, OSType creator) : client(name) {
+  Machine(const std::string &name, OSType creator)
+      : client(name), records(name == "Mail" ? kMailRecords : kRecords) {
+    if (name == "Mail") setenv("QUILLCAST_TIME_SCALE", kMailTimeScale, 1);
     std::string pattern = (fs::temp_directory_path() / "quillcast-merge-XXXXXX").string();
     home = mkdtemp(pattern.data());
     homes.push_back(home);
@@ -154,7 +162,7 @@ struct Machine {
       std::fprintf(stderr, "cannot install %s\n", name.c_str());
     globals.clear();
     Call("Init");
-    for (int i = 0; i < kRecords; i++) {
+    for (int i = 0; i < records; i++) {
       std::string n = std::to_string(i), record = "\t\xFF";
       for (const char *field : {"First", "\tLast", "\tuser", "@example.com\tCompany ", "\tCity"}) {
         record += field;
@@ -180,6 +188,7 @@ struct Machine {
   ~Machine() {
     Call("Kill", "");
     host::QuitApplications(client, 10);
+    unsetenv("QUILLCAST_TIME_SCALE");
   }
 
   // Waits until count messages are in the outbox; false when they are not there in time.
@@ -193,9 +202,9 @@ struct Machine {
   }
 };
 
-std::vector<std::vector<char>> IndexTexts() {
+std::vector<std::vector<char>> IndexTexts(int records) {
   std::vector<std::vector<char>> texts;
-  for (int i = 0; i < kRecords; i++) {
+  for (int i = 0; i < records; i++) {
     std::string n = std::to_string(i);
     texts.emplace_back(n.begin(), n.end());
     texts.back().push_back(0);
@@ -211,11 +220,11 @@ struct Shares {
 };
 std::map<std::string, Shares> shares;
 
-// One iteration: "Strt", 10,000 "Merg", "Fnsh", and the wait until every message is on disk.
+// One iteration: "Strt", a "Merg" per record, "Fnsh", and the wait until every message is on disk.
 // "Strt" (which launches the client the first time) is outside the time.
 void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creator) {
   Machine machine(client, creator);
-  std::vector<std::vector<char>> numbers = IndexTexts();
+  std::vector<std::vector<char>> numbers = IndexTexts(machine.records);
   size_t expected = 0;
   double ownCpu = 0, clientCpu = 0;
   for (auto _ : state) {
@@ -229,7 +238,7 @@ void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creato
     bool merged = true;
     for (std::vector<char> &number : numbers) merged = Merge(number.data()) && merged;
     Call("Fnsh");
-    expected += kRecords;
+    expected += size_t(machine.records);
     bool onDisk = machine.AwaitOutbox(expected);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     ownCpu += OwnCpuSeconds() - ownBefore;
@@ -241,23 +250,21 @@ void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creato
   if (expected > 0) shares[client] = {ownCpu * 1e6 / double(expected), clientCpu * 1e6 / double(expected)};
   state.counters["outbox_files"] = double(CountFiles(machine.outbox));
 }
-BENCHMARK_CAPTURE(BM_MergeEndToEnd, Emailer, "Emailer", FourCC("MMan"))
-    ->Iterations(2)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_MergeEndToEnd, Eudora, "Eudora", FourCC("CSOm"))
-    ->Iterations(2)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
 
 long stubEvents = 0;
-OSErr CountingSend(const AppleEvent *, AppleEvent *reply, AESendMode mode) {
+OSErr CountingSend(const AppleEvent *event, AppleEvent *reply, AESendMode mode) {
   AEInitializeDesc(reply);
   stubEvents++;
   if ((mode & kAEWaitReply) != kAEWaitReply) return noErr;
-  // Eudora's new message: any descriptor stands for its specifier.
-  const SInt32 one = 1;
   AECreateList(nullptr, 0, true, reply);
+  // A question about a message (Mail's 'ID  '): the message has gone, as once it is sent.
+  AEEventID id = 0;
+  DescType type;
+  Size size;
+  AEGetAttributePtr(event, keyEventIDAttr, typeType, &type, &id, sizeof id, &size);
+  if (id == kAEGetData) return noErr;
+  // A new message: any descriptor stands for its specifier.
+  const SInt32 one = 1;
   return AEPutKeyPtr(reply, keyDirectObject, typeSInt32, &one, sizeof one);
 }
 
@@ -265,7 +272,7 @@ OSErr CountingSend(const AppleEvent *, AppleEvent *reply, AESendMode mode) {
 // per "Merg", host call included.
 void BM_MergeIntoStub(benchmark::State &state, const char *client, OSType creator) {
   Machine machine(client, creator);
-  std::vector<std::vector<char>> numbers = IndexTexts();
+  std::vector<std::vector<char>> numbers = IndexTexts(machine.records);
   if (Call("Strt", client) != "true") state.SkipWithError("Strt failed");
   emailClientSend = CountingSend;
   stubEvents = 0;
@@ -278,8 +285,6 @@ void BM_MergeIntoStub(benchmark::State &state, const char *client, OSType creato
   Call("Fnsh");
   state.counters["events/msg"] = double(stubEvents) / double(state.iterations());
 }
-BENCHMARK_CAPTURE(BM_MergeIntoStub, Emailer, "Emailer", FourCC("MMan"));
-BENCHMARK_CAPTURE(BM_MergeIntoStub, Eudora, "Eudora", FourCC("CSOm"));
 
 // Keeps messages per second of the whole merges and CPU time per message of the stub runs.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -297,25 +302,35 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 };
 
-}  // namespace
+// The clients in the order of the plug-in's table, each with its end-to-end target (0: none).
+struct Client {
+  const char *name;
+  OSType creator;
+  double target;
+};
+constexpr Client kClients[] = {
+    {"Outlook Express", FourCC("MSNM"), 0}, {"Entourage", FourCC("OPIM"), 0},
+    {"Eudora", FourCC("CSOm"), 3000},       {"Emailer", FourCC("MMan"), 10000},
+    {"Mailsmith", FourCC("BLTO"), 3000},    {"PowerMail", FourCC("Cmlt"), 0},
+    {"QuickMail", FourCC("CeLP"), 0},       {"Mail", FourCC("emal"), 0},
+};
 
-int main(int argc, char **argv) {
-  setenv("QUILLCAST_BUNDLE", QUILLCAST_BUILD_DIR_PATH "/Quillcast.bundle", 0);
-  LoadExternal();
-  benchmark::Initialize(&argc, argv);
-  SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nMerge of %d records, three placeholders per template, every message on disk:\n", kRecords);
-  for (const auto &[client, target] : {std::pair{"Emailer", 10000.0}, std::pair{"Eudora", 3000.0}}) {
-    auto rate = reporter.perSecond.find(client);
-    auto own = reporter.stubMicros.find(client);
+void PrintSummary(const SummaryReporter &reporter) {
+  std::printf(
+      "\nMerges of %d records (Mail %d, time scale %s), three placeholders per template, every "
+      "message on disk:\n",
+      kRecords, kMailRecords, kMailTimeScale);
+  for (const Client &client : kClients) {
+    auto rate = reporter.perSecond.find(client.name);
+    auto own = reporter.stubMicros.find(client.name);
     double whole = rate != reporter.perSecond.end() && rate->second > 0 ? 1e6 / rate->second : 0;
-    std::printf("  %s\n", client);
+    std::printf("  %s\n", client.name);
     if (whole > 0) {
-      std::printf("    end to end     %7.0f msg/s (%.1f us/msg)  %s target %.0f/s\n", rate->second, whole,
-                  rate->second >= target ? "meets" : "MISSES", target);
-      std::printf("    CPU per msg    this process %.1f us, %s process %.1f us\n",
-                  shares[client].pluginProcessMicros, client, shares[client].clientMicros);
+      std::printf("    end to end     %7.0f msg/s (%.1f us/msg)", rate->second, whole);
+      if (client.target > 0)
+        std::printf("  %s target %.0f/s", rate->second >= client.target ? "meets" : "MISSES", client.target);
+      std::printf("\n    CPU per msg    this process %.1f us, %s process %.1f us\n",
+                  shares[client.name].pluginProcessMicros, client.name, shares[client.name].clientMicros);
     }
     if (own != reporter.stubMicros.end()) {
       std::printf("    plug-in's own  %7.2f us/msg  %s target %.1f us", own->second,
@@ -324,6 +339,26 @@ int main(int argc, char **argv) {
       std::printf("\n");
     }
   }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  setenv("QUILLCAST_BUNDLE", QUILLCAST_BUILD_DIR_PATH "/Quillcast.bundle", 0);
+  LoadExternal();
+  for (const Client &client : kClients) {
+    benchmark::RegisterBenchmark((std::string("BM_MergeEndToEnd/") + client.name).c_str(), BM_MergeEndToEnd,
+                                 client.name, client.creator)
+        ->Iterations(2)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("BM_MergeIntoStub/") + client.name).c_str(), BM_MergeIntoStub,
+                                 client.name, client.creator);
+  }
+  benchmark::Initialize(&argc, argv);
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  PrintSummary(reporter);
   for (const std::string &home : homes) fs::remove_all(home);
   benchmark::Shutdown();
   return 0;

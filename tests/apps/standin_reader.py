@@ -20,7 +20,7 @@ CLIENT, DATA, FILES = None, None, None
 SENDER = {"Emailer": ("Ann Home", "ann@home.example"), "QuickMail": ("Ann Home", "ann@home.example")}
 # What each client does with a message that names no encoding, and the encoding the full
 # case asks for where it asks for one.
-DEFAULT_ENCODING = {"Eudora": "AppleDouble", "Outlook Express": "AppleDouble"}
+DEFAULT_ENCODING = {"Eudora": "AppleDouble", "Outlook Express": "AppleDouble", "Mail": "AppleDouble"}
 FULL_ENCODING = {"Eudora": "BinHex", "Outlook Express": "UUEncode", "PowerMail": "BinHex"}
 # Where each case lands: Outlook Express keeps even the unqueued message in its Out Box, and
 # QuickMail, which answers no one, keeps the message whose file it could not read as a draft.

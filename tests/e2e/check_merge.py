@@ -11,8 +11,12 @@ usage: check_merge.py CLIENT [killed]   (QUILLCAST_HOME and QUILLCAST_SOURCE_DIR
 import email
 import email.policy
 import os
+import re
 import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "apps"))
+from mac_attachments import attachments  # noqa: E402
 
 CLIENT = None
 HOME = os.environ.get("QUILLCAST_HOME", "")
@@ -94,6 +98,30 @@ EUDORA_OPEN = [
     event("core", "setd", [("----", obj("indx", "ePrf", "169")), ("data", '"n"')]),
 ]
 EUDORA_CLOSE = [event("core", "setd", [("----", obj("indx", "ePrf", "169")), ("data", '"y"')])]
+# Stand for what the plug-in cannot know in advance: the specifier a client answers for the
+# object it made, and the bytes of an alias.
+REPLY_MADE = "<the new object>"
+MADE_PREFIX = event("aevt", "ansr", [("----", "")])[:-2] + "'obj '{"
+ALIAS = "<an alias>"
+
+
+def names_query(of):
+    return event("core", "getd", [("----", obj("prop", "prop", "type('pnam')", obj("indx", of, "'abso'('all ')")))])
+
+
+def named_query(prop, name):
+    return event("core", "getd", [("----", obj("prop", "prop", f"type('{prop}')", obj("name", "mact", text(name))))])
+
+
+OUTLOOK_OPEN = [names_query("popA"), event("aevt", "ansr", [("----", '[ "Home", "Work" ]')]),
+                names_query("impA"), event("aevt", "ansr", [("----", "[ ]")])]
+MAIL_OPEN = [names_query("mact"), event("aevt", "ansr", [("----", '[ "Home", "Work" ]')])]
+for account, full, address in (("Home", "Ann Home", "ann@home.example"), ("Work", "Ann Lee", "ann@work.example")):
+    MAIL_OPEN += [named_query("flln", account), event("aevt", "ansr", [("----", text(full))]),
+                  named_query("emad", account), event("aevt", "ansr", [("----", f"[ {text(address)} ]")])]
+# What opening and closing the connection sends, by client.
+FRAMES = {"Eudora": (EUDORA_OPEN, EUDORA_CLOSE), "Outlook Express": (OUTLOOK_OPEN, []),
+          "Entourage": (OUTLOOK_OPEN, []), "Mail": (MAIL_OPEN, [])}
 EUDORA_TYPE = {1: 0, 2: 2, 3: 0, 4: 3, 5: 1, 6: 0}
 MAILSMITH_ENCODING = {1: "eApD", 2: "eHQX", 3: "eB64", 4: "eUUc", 5: "eApS", 6: "eApD"}
 EMAILER_ENCODING = {1: 1, 2: 2, 3: 3, 4: 4, 5: 3, 6: 3}
@@ -148,6 +176,108 @@ def emailer_events(m):
     return [event("MMan", "CRML", params)]
 
 
+def split_round(a):
+    """Address and display name of an address in round form, "addr (Name)"."""
+    if a.endswith(")") and " (" in a:
+        address, name = a[:-1].split(" (", 1)
+        return address, name
+    return a, ""
+
+
+def angled(a):
+    address, name = split_round(a)
+    return f"{name} <{address}>" if name else address
+
+
+def record(pairs):
+    return "{ " + ", ".join(f"'{k}':{v}" for k, v in pairs) + " }" if pairs else "{ }"
+
+
+POWERMAIL_ENCODING = {1: "eNoE", 2: "eBnH", 3: "eB64", 4: "eUUE", 5: "eApD", 6: "eApD"}
+OUTLOOK_ENCODING = {2: "eBnH", 3: "eB64", 4: "eUUE", 1: "eApD", 5: "eApD", 6: "eApD"}
+KINDS = (("!to ", "to"), ("!cc ", "cc"), ("!bcc", "bcc"))
+
+
+def powermail_events(m, case):
+    props = [(code, text(m[key])) for code, key in (("ctnt", "body"), ("subj", "subject")) if m[key]]
+    if m["files"]:
+        encoding = [("Encd", f"'{POWERMAIL_ENCODING[m['encoding']]}'")] if m["encoding"] else []
+        compress = [("Comp", "'eStC'" if m["stuffit"] else "'eNoC'")]
+        props.append(("cAtc", items([record([("file", text(p))] + encoding + compress) for p in m["files"]])))
+    props.append(("rcpt", items([record([("addr", text(angled(a))), ("rtyp", f"'{kind}'")])
+                                 for kind, key in KINDS for a in m[key]])))
+    if m["account"]:
+        props.append(("acct", text(m["account"])))
+    props.append(("stts", "'wait'"))
+    return [event("core", "crel", [("kocl", "type('msg ')"), ("prdt", record(props))])]
+
+
+# Address lists that are not blank but hold no address: QuickMail writes the key with an
+# empty list, where the other dialects send nothing.
+EMPTY_LISTS = {"lists": ["CcLs"], "empty": ["ToLs"]}
+
+
+def quickmail_events(m, case):
+    params = [(code, text(m[key])) for code, key in (("Body", "body"), ("----", "subject")) if m[key]]
+    for code, key in (("ToLs", "to"), ("CcLs", "cc"), ("BcLs", "bcc")):
+        people = [split_round(a) for a in m[key]]
+        if people or code in EMPTY_LISTS.get(case, []):
+            params.append((code, items([record(([("ALst", text(n))] if n else []) + [("Addr", text(a))])
+                                        for a, n in people])))
+    out = [event("CeLP", "NewM", []), event("CeLP", "SetD", params)]
+    out += [event("CeLP", "Eadd", [("----", text(p))]) for p in m["files"]]
+    return out + [event("CeLP", "Actn", [("----", "'ActN'")])]
+
+
+def outlook_properties(m, entourage):
+    props = [(code, text(m[key])) for code, key in (("ctnt", "body"), ("subj", "subject")) if m[key]]
+    recipients = []
+    for kind, key in KINDS:
+        for a in m[key]:
+            bare = key == "bcc" and not entourage
+            recipients.append(record([("addr", text(split_round(a)[0] if bare else a)), ("rtyp", f"'{kind}'")]))
+    props.append(("rcpt", items(recipients)))
+    if m["files"]:
+        props.append(("cAtc", items([text(p) for p in m["files"]])))
+        if m["encoding"]:
+            props.append(("Encd", f"'{OUTLOOK_ENCODING[m['encoding']]}'"))
+        props.append(("Cmpr", "'cmSt'" if m["stuffit"] else "'cmNo'"))
+    if m["account"]:
+        props.append(("cAct", obj("name", "popA", text(m["account"]))))
+    return record(props)
+
+
+def outlook_events(m, case, entourage=False):
+    create = event("core", "crel", [("kocl", "type('outm')"), ("insh", obj("prop", "prop", "type('pOtB')")),
+                                    ("prdt", outlook_properties(m, entourage))])
+    return [create, REPLY_MADE] if entourage else [create]
+
+
+MAIL_SENDER = '"Ann Lee <ann@work.example>"'
+
+
+def mail_events(m, msg):
+    props = [(code, text(m[key])) for code, key in (("ctnt", "body"), ("subj", "subject")) if m[key]]
+    if m["account"]:
+        props.append(("sndr", MAIL_SENDER))
+    out = [event("core", "crel", [("kocl", "type('bcke')"), ("prdt", record(props))]), REPLY_MADE]
+    reply = event("aevt", "ansr", [])
+    for kind, key in (("trcp", "to"), ("crcp", "cc"), ("brcp", "bcc")):
+        for a in m[key]:
+            address, name = split_round(a)
+            where = "'insl'{ 'kobj':" + obj("indx", kind, "'abso'('all ')", msg) + ", 'kpos':'end ' }"
+            person = record(([("pnam", text(name))] if name else []) + [("radd", text(address))])
+            out += [event("core", "crel", [("kocl", "type('rcpt')"), ("insh", where), ("prdt", person)]), reply]
+    content = obj("indx", "cha ", "-1", obj("prop", "prop", "type('ctnt')", msg))
+    for _ in m["files"]:
+        where = "'insl'{ 'kobj':" + content + ", 'kpos':'afte' }"
+        out += [event("core", "crel", [("kocl", "type('atts')"), ("insh", where), ("prdt", ALIAS)]), reply]
+    out += [event("emsg", "send", [("----", msg)]), reply,
+            event("core", "getd", [("----", obj("prop", "prop", "type('ID  ')", msg))]),
+            event("aevt", "ansr", [("errn", "-1728")])]
+    return out
+
+
 def read_trace(case):
     path = os.path.join(HOME, f"trace-{case}")
     if not os.path.exists(path):
@@ -176,11 +306,33 @@ def mailboxes(msg, field):
 
 def attachments_delivered(m):
     """The files a message carries once the client has read them: a path that does not exist
-    costs Eudora the whole attachment event, Mailsmith that one enclosure, and Emailer (which
-    gets the message in one event) the message itself."""
+    costs Eudora the whole attachment event and Mailsmith that one enclosure; the clients that
+    get the message in one event, or that answer no one, keep it as a draft (not in the
+    outbox), and Mail is never told to send a message whose file it could not alias."""
     if "" not in m["files"]:
         return m["files"]
-    return {"Eudora": [], "Mailsmith": [p for p in m["files"] if p], "Emailer": None}[CLIENT]
+    return {"Eudora": [], "Mailsmith": [p for p in m["files"] if p]}.get(CLIENT)
+
+
+FIRST_ACCOUNT = ("Ann Home", "ann@home.example")
+# The encoding each client writes for each encoding code (Service Default and "No Encoding"
+# give the client's own default), and whether it records asked-for compression.
+E = dict(a="AppleDouble", s="AppleSingle", b="BinHex", u="UUEncode", d="Base64")
+WRITTEN = {
+    "Eudora": "aabausa",
+    "Mailsmith": "dabdusa",
+    "Emailer": "ddbdudd",
+    "PowerMail": "ddbduaa",
+    "Outlook Express": "aabduaa",
+    "Entourage": "aabduaa",
+    "QuickMail": "ddddddd",
+    "Mail": "aaaaaaa",
+}
+COMPRESSES = {"Emailer", "PowerMail", "Outlook Express", "Entourage"}
+
+
+def written_encoding(code):
+    return E[WRITTEN[CLIENT][code]]
 
 
 class MergeThroughClient(unittest.TestCase):
@@ -188,20 +340,34 @@ class MergeThroughClient(unittest.TestCase):
     def setUpClass(cls):
         cls.outbox = load_outbox()
 
-    def check_events(self, lines, messages):
+    def matches(self, expected, actual):
+        if expected == REPLY_MADE:
+            return actual.startswith(MADE_PREFIX)
+        pattern = re.escape(expected).replace(re.escape(ALIAS), r"'alis'\(\$[0-9A-F]*\$\)")
+        return re.fullmatch(pattern, actual) is not None
+
+    def expected_events(self, lines, m, case):
+        """The events of one message; the specifier of a made object is taken from its reply."""
+        if CLIENT in ("Eudora", "Mailsmith", "Mail"):
+            self.assertTrue(lines[1].startswith(MADE_PREFIX), lines[1])
+            made = lines[1][len(MADE_PREFIX) - len("'obj '{"):-2]
+            if CLIENT == "Mail":
+                return mail_events(m, made)
+            rest = eudora_events(m, made) if CLIENT == "Eudora" else mailsmith_events(m, made)
+            return [CREATE[CLIENT], REPLY_MADE] + rest
+        return {"Emailer": lambda: emailer_events(m), "PowerMail": lambda: powermail_events(m, case),
+                "QuickMail": lambda: quickmail_events(m, case),
+                "Outlook Express": lambda: outlook_events(m, case),
+                "Entourage": lambda: outlook_events(m, case, entourage=True)}[CLIENT]()
+
+    def check_events(self, lines, messages, case):
         at = 0
         for m in messages:
-            if CLIENT == "Emailer":
-                expected = emailer_events(m)
-            else:
-                self.assertEqual(lines[at], CREATE[CLIENT])
-                reply = lines[at + 1]
-                prefix = event("aevt", "ansr", [("----", "")])[:-2]
-                self.assertTrue(reply.startswith(prefix + "'obj '{"), reply)
-                made = reply[len(prefix):-2]
-                rest = eudora_events(m, made) if CLIENT == "Eudora" else mailsmith_events(m, made)
-                expected = lines[at:at + 2] + rest
-            self.assertEqual(lines[at:at + len(expected)], expected)
+            expected = self.expected_events(lines[at:], m, case)
+            got = lines[at:at + len(expected)]
+            self.assertEqual(len(got), len(expected), got)
+            for want, line in zip(expected, got):
+                self.assertTrue(self.matches(want, line), f"\n{want}\n{line}")
             at += len(expected)
         return at
 
@@ -209,13 +375,15 @@ class MergeThroughClient(unittest.TestCase):
         for case, messages in CASES.items():
             with self.subTest(case=case):
                 lines = read_trace(case)
-                frame = (EUDORA_OPEN, EUDORA_CLOSE) if CLIENT == "Eudora" else ([], [])
+                frame = FRAMES.get(CLIENT, ([], []))
                 self.assertEqual(lines[:len(frame[0])], frame[0])
-                end = len(frame[0]) + self.check_events(lines[len(frame[0]):], messages)
+                end = len(frame[0]) + self.check_events(lines[len(frame[0]):], messages, case)
                 self.assertEqual(lines[end:], frame[1])
 
     def test_hidden_from_the_fifth_message_until_the_end(self):
-        creates = {"Eudora": "'kocl':type('euMS')", "Mailsmith": "'kocl':type('mWnd') }", "Emailer": "'CRML'"}
+        creates = {"Eudora": "'kocl':type('euMS')", "Mailsmith": "'kocl':type('mWnd') }", "Emailer": "'CRML'",
+                   "PowerMail": "'kocl':type('msg ')", "QuickMail": "'NewM'", "Outlook Express": "'kocl':type('outm')",
+                   "Entourage": "'kocl':type('outm')", "Mail": "'kocl':type('bcke')"}
         with open(os.path.join(HOME, "Data", CLIENT, "journal.log"), encoding="ascii") as f:
             journal = f.read().splitlines()
         shown = [line for line in journal if line.startswith("# visible")]
@@ -224,7 +392,7 @@ class MergeThroughClient(unittest.TestCase):
         self.assertEqual((count("# visible 0"), count("# visible 1")), (4, 6))
 
     def test_each_record_personalised(self):
-        sender = {"Emailer": ("Ann Home", "ann@home.example")}.get(CLIENT, ("Ann Lee", "ann@work.example"))
+        sender = FIRST_ACCOUNT if CLIENT in ("Emailer", "QuickMail") else ("Ann Lee", "ann@work.example")
         for n, (first, last, address, colleague, secret, town) in enumerate(RECORDS):
             with self.subTest(record=n):
                 name, msg, raw = self.outbox[f"Invitation {n + 1} for {first}"]
@@ -255,15 +423,18 @@ class MergeThroughClient(unittest.TestCase):
                     _, msg, _ = self.outbox[m["subject"]]
                     self.assertEqual([a for _, a in mailboxes(msg, "To")], m["to"])
                     self.assertIsNone(msg["Cc"])
-                    self.check_files(msg, files)
+                    self.check_files(msg, files, m["encoding"], m["stuffit"])
         self.assertEqual({s.split(" ")[0] if s.startswith("Invitation") else s for s in self.outbox}, expected)
 
-    def check_files(self, msg, paths):
-        parts = list(msg.iter_attachments())
-        self.assertEqual([p.get_filename() for p in parts], [os.path.basename(p) for p in paths])
-        for part, path in zip(parts, paths):
+    def check_files(self, msg, paths, encoding=0, stuffit=False):
+        found = attachments(msg)
+        self.assertEqual([a.name for a in found], [os.path.basename(p) for p in paths])
+        for a, path in zip(found, paths):
+            self.assertEqual(a.encoding, written_encoding(encoding))
             with open(path, "rb") as f:
-                self.assertEqual(part.get_payload(decode=True), f.read())
+                self.assertEqual(a.data, f.read())
+        compressed = stuffit and bool(paths) and CLIENT in COMPRESSES
+        self.assertEqual(msg["X-Attachment-Compression"], "StuffIt" if compressed else None)
 
 
 class ClientKilled(unittest.TestCase):
