@@ -197,6 +197,11 @@ TEST_F(MailsmithTest, BuildsMessagesInWindows) {
   Set(missing, FourCC("subj"), "Missing file");
   EXPECT_EQ(Element(missing, FourCC("Encl"), FourCC("file"), files + "/gone.pdf"), fnfErr);
   EXPECT_EQ(Queue(missing), 0);
+  // An account no one has: the message is refused, neither sent nor kept from another account.
+  Desc nobody = Window();
+  Set(nobody, FourCC("subj"), "Nobody");
+  Set(nobody, FourCC("SeAc"), "Nobody");
+  EXPECT_EQ(Queue(nobody), errAENoSuchObject);
   Desc draft = Window();
   Set(draft, FourCC("subj"), "Draft");
   EXPECT_EQ(Element(draft, FourCC("!to "), FourCC("Addr"), "ann@example.com"), 0);
