@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/Deliver.h"
 #include "host/Host.h"
 #include "host/Script.h"
 #include "host/StandIns.h"
@@ -27,6 +28,7 @@ void Usage() {
                "usage: quillcast install-apps [VOLUME]\n"
                "  Installs the stand-in applications of this build (apps/bin beside this program) on\n"
                "  VOLUME, by default $QUILLCAST_HOME/Applications.\n");
+  host::DeliverUsage(stderr);
 }
 
 bool AutoInstallDisabled() {
@@ -91,6 +93,7 @@ int main(int argc, char **argv) {
   if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunCommand(argv[2]);
   if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "install-apps") == 0)
     return InstallCommand(argc == 3 ? argv[2] : nullptr);
+  if (argc >= 2 && std::strcmp(argv[1], "deliver") == 0) return host::DeliverCommand(argc - 2, argv + 2);
   Usage();
   return kUsageError;
 }

@@ -27,9 +27,18 @@ void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaul
   // A config file that cannot be read leaves the default account in place: not fatal.
   LoadMailConfig(dataFolder, &client->config, clientDefaults);
   if (client->openStatus == noErr) client->store = MailStoreOpen(dataFolder, &client->openStatus);
+  if (client->store) {
+    std::string name = dataFolder.substr(dataFolder.rfind('/') + 1);
+    client->delivery = StartDeliveryAgent(dataFolder, client->config, [name](const DeliveryReport &report) {
+      for (const std::string &note : report.notes) std::fprintf(stderr, "%s: %s\n", name.c_str(), note.c_str());
+      std::fprintf(stderr, "%s: %s\n", name.c_str(), DeliverySummary(report).c_str());
+    });
+  }
 }
 
 void CloseMailClient(MailClient *client) {
+  StopDeliveryAgent(client->delivery);
+  client->delivery = nullptr;
   MailStoreClose(client->store);
   client->store = nullptr;
 }
@@ -43,7 +52,10 @@ const MailAddress *MailClientSender(const MailClient &client, const std::string 
 OSErr MailClientWrite(MailClient &client, const MailMessage &message, MailFolder folder) {
   if (!client.store) return client.openStatus != noErr ? client.openStatus : OSErr(ioErr);
   const MailAddress *from = MailClientSender(client, message.account);
-  return from ? MailStoreWrite(client.store, message, *from, folder) : OSErr(errAENoSuchObject);
+  if (!from) return errAENoSuchObject;
+  OSErr err = MailStoreWrite(client.store, message, *from, folder);
+  if (err == noErr && folder == MailFolder::outbox) WakeDeliveryAgent(client.delivery);
+  return err;
 }
 
 OSErr MailClientWriteLater(MailClient &client, MailMessage message, MailFolder folder) {

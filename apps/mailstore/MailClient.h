@@ -10,6 +10,7 @@
 #include <MacTypes.h>
 
 #include "apps/mailstore/MailConfig.h"
+#include "apps/mailstore/MailDelivery.h"
 #include "apps/mailstore/MailMessage.h"
 #include "apps/mailstore/MailStore.h"
 
@@ -18,11 +19,14 @@ struct MailClient {
   MailConfig config;
   MailStore *store = nullptr;  // null when the folder could not be opened
   OSErr openStatus = noErr;    // why, then
+  DeliveryAgent *delivery = nullptr;  // null when no account has an SMTP server
 };
 
 // Creates dataFolder (and its parents) when missing, reads or writes the accounts file
 // (clientDefaults as in LoadMailConfig) and opens the mail store. On failure client->store
 // is null and every later write answers client->openStatus; the client keeps running.
+// When an account has an SMTP server, a delivery agent sends the outbox there as mail is
+// queued, and reports each pass on standard error.
 void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaults, MailClient *client);
 void CloseMailClient(MailClient *client);
 

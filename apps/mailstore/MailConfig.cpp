@@ -46,8 +46,39 @@ bool SplitAssignment(std::string_view text, std::string_view *key, std::string_v
   return !key->empty() && !value->empty();
 }
 
+MailServer &ServerOf(MailConfig *config, std::string_view account) {
+  for (MailServer &server : config->servers)
+    if (server.account == account) return server;
+  config->servers.push_back(MailServer{std::string(account), {}, {}, {}, {}});
+  return config->servers.back();
+}
+
+// smtp, login and certificate lines; false when the line is none of them or malformed.
+bool ParseServerLine(std::string_view line, MailConfig *config) {
+  std::string_view rest, key, value;
+  bool smtp = StartsWithWord(line, "smtp", &rest);
+  bool login = !smtp && StartsWithWord(line, "login", &rest);
+  bool certificate = !smtp && !login && StartsWithWord(line, "certificate", &rest);
+  if (!(smtp || login || certificate) || !SplitAssignment(rest, &key, &value)) return false;
+  if (config->servers.size() >= kMailConfigMaxAccounts && !FindMailServer(*config, key)) return false;
+  if (smtp) {
+    if (!ValidServerURL(value)) return false;
+    ServerOf(config, key).url = value;
+  } else if (login) {
+    size_t blank = value.find_first_of(" \t");
+    if (blank == std::string_view::npos) return false;
+    MailServer &server = ServerOf(config, key);
+    server.user = value.substr(0, blank);
+    server.password = Trim(value.substr(blank));
+  } else {
+    ServerOf(config, key).certificate = value;
+  }
+  return true;
+}
+
 bool ParseLine(std::string_view line, MailConfig *config) {
   std::string_view rest, key, value;
+  if (ParseServerLine(line, config)) return true;
   bool imap = StartsWithWord(line, "imap", &rest);
   if (imap) line = Trim(rest);
   if (StartsWithWord(line, "account", &rest)) {
@@ -139,6 +170,37 @@ const MailAccount *FindMailAccount(const MailConfig &config, std::string_view na
   for (const MailAccount &account : config.accounts)
     if (same(account.name)) return &account;
   return nullptr;
+}
+
+const MailServer *FindMailServer(const MailConfig &config, std::string_view account) {
+  for (const MailServer &server : config.servers)
+    if (server.account == account && !server.url.empty()) return &server;
+  return nullptr;
+}
+
+bool ValidServerURL(std::string_view text) {
+  std::string_view rest;
+  if (text.substr(0, 7) == "smtp://")
+    rest = text.substr(7);
+  else if (text.substr(0, 8) == "smtps://")
+    rest = text.substr(8);
+  else
+    return false;
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  size_t colon = rest.rfind(':');
+  std::string_view host = rest, port;
+  if (colon != std::string_view::npos && rest.find(']', colon) == std::string_view::npos) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+    int number = 0;
+    auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) return false;
+  }
+  if (host.empty()) return false;
+  for (char c : host)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '[' || c == ']' || c == ':'))
+      return false;
+  return true;
 }
 
 std::string MailConfigSetting(const MailConfig &config, int number) {
