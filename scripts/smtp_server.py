@@ -158,7 +158,7 @@ def main():
 
         def check(server, session, envelope, mechanism, data):
             ok = isinstance(data, LoginPassword) and data.login.decode() == user and data.password.decode() == password
-            return AuthResult(success=ok)
+            return AuthResult(success=ok, handled=False)
 
         options.update(authenticator=check, auth_required=True, auth_require_tls=True)
     handler = Handler(faults, store)

@@ -232,24 +232,44 @@ const MailServer *RouteOf(const MailConfig &config, const std::string &from) {
 struct Transcript {
   std::string command;  // the last command sent, e.g. "RCPT TO:<ann@example.com>"
   std::string answer;   // every line the server sent since
+  std::string refusal;  // the first recipient refused, with the answer
+  long refusalCode = 0;
 };
 
+// Keeps the last command and the server's answer to it, for reports, and the first refused
+// recipient (libcurl goes on to DATA when another was accepted). What follows an AUTH command
+// carries credentials and is never kept: the command stays "AUTH" until the next one. QUIT,
+// sent when libcurl drops a connection, would hide the answer that made it do so.
 int KeepTranscript(CURL *, curl_infotype type, char *data, size_t size, void *user) {
   auto *transcript = static_cast<Transcript *>(user);
   std::string_view line(data, size);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (type == CURLINFO_HEADER_OUT) {
-    transcript->command = line.substr(0, line.find(' ') == 4 && line.substr(0, 4) == "AUTH" ? 4 : line.size());
+    static constexpr std::string_view kCommands[] = {"EHLO", "HELO", "STARTTLS", "MAIL", "RCPT",
+                                                     "DATA", "RSET", "NOOP",     "QUIT"};
+    bool command = std::any_of(std::begin(kCommands), std::end(kCommands),
+                               [&](std::string_view verb) { return line.substr(0, verb.size()) == verb; });
+    if (line.substr(0, 4) == "QUIT") return 0;
+    if (line.substr(0, 4) == "AUTH" || (!command && transcript->command == "AUTH"))
+      transcript->command = "AUTH";
+    else
+      transcript->command = line;
     transcript->answer.clear();
   } else if (type == CURLINFO_HEADER_IN && transcript->answer.size() < kMaxAnswerBytes) {
     if (!transcript->answer.empty()) transcript->answer += " ";
     transcript->answer += line.substr(0, kMaxAnswerBytes);
+    bool last = line.size() < 4 || line[3] != '-';
+    if (last && transcript->refusal.empty() && transcript->command.rfind("RCPT", 0) == 0 && line[0] != '2') {
+      transcript->refusal = transcript->command + ": " + transcript->answer;
+      transcript->refusalCode = std::strtol(transcript->answer.c_str(), nullptr, 10);
+    }
   }
   return 0;
 }
 
 struct Upload {
   const std::string *bytes = nullptr;
+  const Transcript *transcript = nullptr;
   size_t offset = 0;
   bool endSent = false;  // the message is in unconfirmed/ and its end may have gone out
   bool lost = false;     // it left the outbox while being sent: its end was never sent
@@ -258,20 +278,21 @@ struct Upload {
 
 size_t ReadBody(char *buffer, size_t size, size_t count, void *user) {
   auto *upload = static_cast<Upload *>(user);
-  size_t left = upload->bytes->size() - upload->offset;
-  if (left > 0) {
-    size_t n = std::min(left, size * count);
-    std::memcpy(buffer, upload->bytes->data() + upload->offset, n);
-    upload->offset += n;
-    return n;
+  // A message goes to all its recipients or to none: one refused stops it before its text.
+  if (!upload->transcript->refusal.empty()) return CURL_READFUNC_ABORT;
+  size_t n = std::min(upload->bytes->size() - upload->offset, size * count);
+  // The commit point: libcurl may send the end of the message as soon as it has the last of
+  // its bytes, so the message leaves the outbox before they are handed over.
+  if (upload->offset + n == upload->bytes->size() && !upload->endSent) {
+    if (!upload->beforeEnd()) {
+      upload->lost = true;
+      return CURL_READFUNC_ABORT;
+    }
+    upload->endSent = true;
   }
-  // libcurl sends the end of the message once this returns 0: the commit point.
-  if (!upload->endSent && !upload->beforeEnd()) {
-    upload->lost = true;
-    return CURL_READFUNC_ABORT;
-  }
-  upload->endSent = true;
-  return 0;
+  std::memcpy(buffer, upload->bytes->data() + upload->offset, n);
+  upload->offset += n;
+  return n;
 }
 
 struct Connection {
@@ -344,7 +365,8 @@ class Pass {
  public:
   Pass(const std::string &dataFolder, DeliveryReport *report) : folder_(dataFolder), report_(report) {}
 
-  void Deliver(const Job &job);
+  // Delivers, refuses or defers one message; true when it stays queued.
+  bool Deliver(const Job &job);
 
  private:
   std::string Path(const char *box, const std::string &name) const { return folder_ + box + name; }
@@ -369,17 +391,21 @@ void Pass::Refuse(const Job &job, bool endSent, const std::string &answer) {
   Note(job.name + ": refused by " + job.connection->server->url + ": " + answer);
 }
 
-void Pass::Deliver(const Job &job) {
+bool Pass::Deliver(const Job &job) {
   Connection &connection = *job.connection;
   std::string bytes;
-  if (!ReadAsCRLF(Path("/outbox/new/", job.name), &bytes)) return;  // gone meanwhile
-  if (job.envelope.recipients.empty()) return Refuse(job, false, "the message has no recipient");
+  if (!ReadAsCRLF(Path("/outbox/new/", job.name), &bytes)) return false;  // gone meanwhile
+  if (job.envelope.recipients.empty()) {
+    Refuse(job, false, "the message has no recipient");
+    return false;
+  }
   std::string from = "<" + job.envelope.from + ">";
   curl_slist *recipients = nullptr;
   for (const std::string &address : job.envelope.recipients)
     recipients = curl_slist_append(recipients, ("<" + address + ">").c_str());
   Upload upload;
   upload.bytes = &bytes;
+  upload.transcript = &connection.transcript;
   upload.beforeEnd = [&] { return Move(Path("/outbox/new/", job.name), Path("/unconfirmed/", job.name)) == noErr; };
   CURL *curl = connection.curl;
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
@@ -394,28 +420,40 @@ void Pass::Deliver(const Job &job) {
   long code = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
   std::string answer = AnswerText(connection, result);
-  if (upload.lost) return Note(job.name + ": left the outbox while it was being sent; not sent");
+  if (upload.lost) {
+    Note(job.name + ": left the outbox while it was being sent; not sent");
+    return false;
+  }
+  std::string command = connection.transcript.command;
+  if (!connection.transcript.refusal.empty()) {
+    answer = connection.transcript.refusal;
+    code = connection.transcript.refusalCode;
+    command = "RCPT";
+  }
   std::string unconfirmed = Path("/unconfirmed/", job.name);
-  switch (Classify(result, code, upload.endSent, connection.transcript.command)) {
+  switch (Classify(result, code, upload.endSent, command)) {
     case Outcome::delivered:
       if (Move(unconfirmed, Path("/sent/", job.name)) == noErr) report_->delivered++;
-      return;
+      return false;
     case Outcome::refused:
-      return Refuse(job, upload.endSent, answer);
+      Refuse(job, upload.endSent, answer);
+      return false;
     case Outcome::deferred:
       if (upload.endSent) Move(unconfirmed, Path("/outbox/new/", job.name));
       connection.stopped = true;
       connection.why = answer;
-      return;
+      return true;
     case Outcome::unconfirmed:
       if (!upload.endSent) Move(Path("/outbox/new/", job.name), unconfirmed);
       report_->unconfirmed++;
       connection.stopped = true;
       connection.why = answer;
-      Note(job.name + ": sent to " + connection.server->url + ", whose answer never came (" + answer +
+      Note(job.name + ": sent to " + connection.server->url + ", whose answer never came (" + answer + "; " +
+           (connection.error[0] ? connection.error : curl_easy_strerror(result)) +
            "): kept in unconfirmed/, not sent again");
-      return;
+      return false;
   }
+  return false;
 }
 
 // --- A pass --------------------------------------------------------------------------------
@@ -523,8 +561,7 @@ OSErr RunPass(const std::string &dataFolder, const MailConfig &config, const Del
         continue;
       }
       if (!connection.curl) OpenConnection(&connection, options);
-      if (connection.curl) pass.Deliver(jobs[i]);
-      if (connection.stopped) connection.left++;
+      if (connection.curl && pass.Deliver(jobs[i])) connection.left++;
     }
   }
   for (auto &[account, connection] : connections) {
