@@ -8,6 +8,8 @@ packages=(
   cmake g++ make pkg-config             # the build
   googletest libgtest-dev libbenchmark-dev  # tests and benchmarks
   libgmime-3.0-dev                      # the stand-in clients' MIME messages
+  libcurl4-openssl-dev                  # the stand-in clients' delivery over SMTP
+  python3-aiosmtpd                      # the SMTP server of the delivery tests and the demo
   python3                               # the end-to-end tests read the mail back with it
   macutils                              # hexbin: the tests decode BinHex attachments with it
 )

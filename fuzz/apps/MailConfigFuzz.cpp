@@ -14,5 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::abort();
   for (const MailAccount &account : config.accounts)
     if (account.name.empty() || account.from.address.empty()) std::abort();
+  for (const MailServer &server : config.servers)
+    if (!server.url.empty() && !ValidServerURL(server.url)) std::abort();
   return 0;
 }

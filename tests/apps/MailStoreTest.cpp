@@ -122,6 +122,26 @@ TEST(MailConfig, ParsesAccountsAndSettingsAndSkipsBadLines) {
   EXPECT_EQ(FindMailAccount(config, "Homer", true), nullptr);
 }
 
+TEST(MailConfig, ReadsServerLinesInAnyOrder) {
+  MailConfig config;
+  std::vector<int> bad;
+  ParseMailConfig(
+      "login Work = ann pass with blanks\naccount Work = ann@work.example\nsmtp Work = smtp://mx.example:587\n"
+      "smtp Home = smtps://[::1]\ncertificate Home = /etc/relay.pem\nlogin Other = solo\n"
+      "smtp Bad1 = http://mx\nsmtp Bad2 = smtp://mx:0\nsmtp Bad3 = smtp://mx:99999\nsmtp Bad4 = smtp://\n"
+      "smtp Bad5 = smtp://mx/../x\nsmtp Bad6 = smtp://mx:25x\n",
+      &config, &bad);
+  EXPECT_EQ(bad, (std::vector<int>{6, 7, 8, 9, 10, 11, 12}));
+  const MailServer *work = FindMailServer(config, "Work");
+  ASSERT_NE(work, nullptr);
+  EXPECT_EQ(work->url, "smtp://mx.example:587");
+  EXPECT_EQ(work->user, "ann");
+  EXPECT_EQ(work->password, "pass with blanks");
+  ASSERT_NE(FindMailServer(config, "Home"), nullptr);
+  EXPECT_EQ(FindMailServer(config, "Home")->certificate, "/etc/relay.pem");
+  EXPECT_EQ(FindMailServer(config, "Bad1"), nullptr);
+}
+
 TEST(MailConfig, WritesTheDefaultFileWhenMissingAndKeepsAnExistingOne) {
   TempFolder folder;
   MailConfig config;
