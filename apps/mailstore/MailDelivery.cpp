@@ -27,6 +27,7 @@ namespace {
 
 constexpr size_t kMaxHeadBytes = 1 << 20;
 constexpr size_t kMaxAnswerBytes = 400;
+constexpr size_t kDeliveryReadAhead = 64 << 20;
 constexpr const char *kLockFile = "/delivery.lock";
 constexpr const char *kInflightFile = "/delivery.inflight";
 
@@ -69,9 +70,12 @@ std::vector<std::string> ListFolder(const std::string &path) {
 }
 
 std::vector<std::string> QueuedNames(const std::string &dataFolder) {
-  std::vector<std::string> names = ListFolder(dataFolder + "/outbox/new");
-  std::sort(names.begin(), names.end(),
-            [](const std::string &a, const std::string &b) { return QueueOrder(a) < QueueOrder(b); });
+  std::vector<std::tuple<long long, long long, long long, std::string>> keys;
+  for (std::string &name : ListFolder(dataFolder + "/outbox/new")) keys.push_back(QueueOrder(name));
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::string> names;
+  names.reserve(keys.size());
+  for (auto &key : keys) names.push_back(std::move(std::get<3>(key)));
   return names;
 }
 
@@ -92,27 +96,30 @@ bool ReadHead(const std::string &path, std::string *head) {
   return got >= 0;
 }
 
-// The whole file with every line ending in CRLF, as SMTP carries it.
-bool ReadAsCRLF(const std::string &path, std::string *bytes) {
+bool ReadWhole(const std::string &path, std::string *bytes) {
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
-  std::string raw;
+  bytes->clear();
   char buffer[65536];
   ssize_t got;
   while ((got = read(fd, buffer, sizeof buffer)) != 0) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) break;
-    raw.append(buffer, size_t(got));
+    bytes->append(buffer, size_t(got));
   }
   close(fd);
-  if (got < 0) return false;
-  bytes->clear();
-  bytes->reserve(raw.size() + raw.size() / 32);
+  return got >= 0;
+}
+
+// Every line ending in CRLF, as SMTP carries a message.
+std::string WithCRLF(const std::string &raw) {
+  std::string bytes;
+  bytes.reserve(raw.size() + raw.size() / 32);
   for (size_t i = 0; i < raw.size(); i++) {
-    if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) bytes->push_back('\r');
-    bytes->push_back(raw[i]);
+    if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) bytes.push_back('\r');
+    bytes.push_back(raw[i]);
   }
-  return true;
+  return bytes;
 }
 
 OSErr Move(const std::string &from, const std::string &to) {
@@ -213,9 +220,11 @@ MailEnvelope ParseMailEnvelope(std::string_view head, std::string_view envelopeF
 
 namespace {
 
-MailEnvelope ReadEnvelope(const std::string &dataFolder, const std::string &name, const std::string &head) {
-  std::string bcc;
-  if (!ReadHead(dataFolder + "/envelopes/" + name.substr(0, name.find(':')), &bcc)) bcc.clear();
+MailEnvelope ReadEnvelope(const std::string &dataFolder, const std::string &name, const std::string &head,
+                          const std::vector<std::string> &envelopes) {
+  std::string bcc, key = name.substr(0, name.find(':'));
+  if (std::binary_search(envelopes.begin(), envelopes.end(), key))
+    if (!ReadHead(dataFolder + "/envelopes/" + key, &bcc)) bcc.clear();
   return ParseMailEnvelope(head, bcc);
 }
 
@@ -271,8 +280,8 @@ struct Upload {
   const std::string *bytes = nullptr;
   const Transcript *transcript = nullptr;
   size_t offset = 0;
-  bool endSent = false;  // the message is in unconfirmed/ and its end may have gone out
-  bool lost = false;     // it left the outbox while being sent: its end was never sent
+  bool endSent = false;  // the end is recorded and may have gone out
+  bool lost = false;     // its end could not be recorded, and was never sent
   std::function<bool()> beforeEnd;
 };
 
@@ -359,23 +368,55 @@ struct Job {
   std::string name;
   MailEnvelope envelope;
   Connection *connection;
+  std::string bytes;  // CRLF, read while planning while kDeliveryReadAhead allows; else empty
 };
 
+// One pass's messages, with the record of its batch in delivery.inflight:
+//   boot <boot id>      the boot the record belongs to
+//   queued <name>       each message of the batch, written and flushed before it is sent
+//   end <name>          appended just before the last bytes of the message go to libcurl
+//   back <name>         appended when the server then refused it for a time: queued again
 class Pass {
  public:
   Pass(const std::string &dataFolder, DeliveryReport *report) : folder_(dataFolder), report_(report) {}
+  ~Pass() { CloseRecord(); }
 
+  // Makes everything done so far durable, then records the batch about to be sent.
+  OSErr BeginBatch(const std::string &boot, const std::vector<Job> &jobs, size_t first, size_t count);
   // Delivers, refuses or defers one message; true when it stays queued.
   bool Deliver(const Job &job);
 
  private:
   std::string Path(const char *box, const std::string &name) const { return folder_ + box + name; }
   void Note(const std::string &text) { report_->notes.push_back(text); }
-  void Refuse(const Job &job, bool endSent, const std::string &answer);
+  bool Mark(const char *tag, const std::string &name);
+  void CloseRecord() {
+    if (record_ >= 0) close(record_);
+    record_ = -1;
+  }
+  void Refuse(const Job &job, const std::string &answer);
 
   const std::string &folder_;
   DeliveryReport *report_;
+  int record_ = -1;  // delivery.inflight, for appending
 };
+
+OSErr Pass::BeginBatch(const std::string &boot, const std::vector<Job> &jobs, size_t first, size_t count) {
+  CloseRecord();
+  OSErr status = SyncFolder(folder_);
+  std::string text = "boot " + boot + "\n";
+  for (size_t i = first; i < first + count; i++) text += "queued " + jobs[i].name + "\n";
+  if (status == noErr) status = WriteFlushed(folder_ + kInflightFile, text);
+  if (status == noErr) status = SyncFolder(folder_);
+  if (status != noErr) return status;
+  record_ = open((folder_ + kInflightFile).c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  return record_ >= 0 ? OSErr(noErr) : ErrnoStatus(errno);
+}
+
+bool Pass::Mark(const char *tag, const std::string &name) {
+  std::string line = std::string(tag) + " " + name + "\n";
+  return write(record_, line.data(), line.size()) == ssize_t(line.size());
+}
 
 std::string AnswerText(const Connection &connection, CURLcode result) {
   std::string text = connection.transcript.command.empty() ? "" : connection.transcript.command + ": ";
@@ -383,20 +424,21 @@ std::string AnswerText(const Connection &connection, CURLcode result) {
   return text + (connection.error[0] ? connection.error : curl_easy_strerror(result));
 }
 
-void Pass::Refuse(const Job &job, bool endSent, const std::string &answer) {
-  std::string source = endSent ? Path("/unconfirmed/", job.name) : Path("/outbox/new/", job.name);
+void Pass::Refuse(const Job &job, const std::string &answer) {
   WriteFlushed(Path("/failed/", job.name) + ".answer", answer + "\n");
-  if (Move(source, Path("/failed/", job.name)) != noErr) return;
+  if (Move(Path("/outbox/new/", job.name), Path("/failed/", job.name)) != noErr) return;
   report_->failed++;
   Note(job.name + ": refused by " + job.connection->server->url + ": " + answer);
 }
 
 bool Pass::Deliver(const Job &job) {
   Connection &connection = *job.connection;
-  std::string bytes;
-  if (!ReadAsCRLF(Path("/outbox/new/", job.name), &bytes)) return false;  // gone meanwhile
+  std::string raw, read;
+  if (job.bytes.empty() && !ReadWhole(Path("/outbox/new/", job.name), &raw)) return false;  // gone meanwhile
+  if (job.bytes.empty()) read = WithCRLF(raw);
+  const std::string &bytes = job.bytes.empty() ? read : job.bytes;
   if (job.envelope.recipients.empty()) {
-    Refuse(job, false, "the message has no recipient");
+    Refuse(job, "the message has no recipient");
     return false;
   }
   std::string from = "<" + job.envelope.from + ">";
@@ -406,7 +448,7 @@ bool Pass::Deliver(const Job &job) {
   Upload upload;
   upload.bytes = &bytes;
   upload.transcript = &connection.transcript;
-  upload.beforeEnd = [&] { return Move(Path("/outbox/new/", job.name), Path("/unconfirmed/", job.name)) == noErr; };
+  upload.beforeEnd = [&] { return Mark("end", job.name); };
   CURL *curl = connection.curl;
   curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
   curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
@@ -421,7 +463,8 @@ bool Pass::Deliver(const Job &job) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
   std::string answer = AnswerText(connection, result);
   if (upload.lost) {
-    Note(job.name + ": left the outbox while it was being sent; not sent");
+    Note(job.name + ": its sending could not be recorded in " + std::string(kInflightFile + 1) +
+         " (the disk failed); not sent, still queued");
     return false;
   }
   std::string command = connection.transcript.command;
@@ -430,21 +473,21 @@ bool Pass::Deliver(const Job &job) {
     code = connection.transcript.refusalCode;
     command = "RCPT";
   }
-  std::string unconfirmed = Path("/unconfirmed/", job.name);
+  std::string queued = Path("/outbox/new/", job.name);
   switch (Classify(result, code, upload.endSent, command)) {
     case Outcome::delivered:
-      if (Move(unconfirmed, Path("/sent/", job.name)) == noErr) report_->delivered++;
+      if (Move(queued, Path("/sent/", job.name)) == noErr) report_->delivered++;
       return false;
     case Outcome::refused:
-      Refuse(job, upload.endSent, answer);
+      Refuse(job, answer);
       return false;
     case Outcome::deferred:
-      if (upload.endSent) Move(unconfirmed, Path("/outbox/new/", job.name));
+      if (upload.endSent) Mark("back", job.name);
       connection.stopped = true;
       connection.why = answer;
       return true;
     case Outcome::unconfirmed:
-      if (!upload.endSent) Move(Path("/outbox/new/", job.name), unconfirmed);
+      Move(queued, Path("/unconfirmed/", job.name));
       report_->unconfirmed++;
       connection.stopped = true;
       connection.why = answer;
@@ -475,33 +518,29 @@ OSErr TakeLock(const std::string &dataFolder, bool wait, LockGuard *lock) {
   return noErr;
 }
 
-// A batch that an earlier boot left behind: what of it is still queued may have reached its
-// server before the machine went down, its move to unconfirmed/ lost with the power.
+// What an interrupted pass left: each message of its batch whose end may have reached the
+// server is still queued, and goes to unconfirmed/. In the same boot that is each one marked
+// "end" (and not "back"); after a reboot, any of them, since unflushed marks and moves may
+// have been lost with the power.
 void RecoverInflight(const std::string &dataFolder, const std::string &boot) {
   std::string path = dataFolder + kInflightFile;
   std::string text;
-  if (!ReadHead(path, &text)) return;
-  size_t end = text.find('\n');
-  bool sameBoot = end != std::string::npos && text.substr(0, end) == "boot " + boot;
-  for (size_t at = end; !sameBoot && at != std::string::npos && at < text.size();) {
-    size_t next = text.find('\n', at + 1);
-    std::string name = text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
-    if (!name.empty() && name[0] != '.' && name.find('/') == std::string::npos)
-      Move(dataFolder + "/outbox/new/" + name, dataFolder + "/unconfirmed/" + name);
-    at = next;
+  if (!ReadWhole(path, &text)) return;
+  bool sameBoot = text.rfind("boot " + boot + "\n", 0) == 0;
+  std::map<std::string, bool> ended;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // a mark cut short: the end never went out
+    std::string_view line(text.data() + at, end - at);
+    at = end + 1;
+    size_t blank = line.find(' ');
+    std::string tag(line.substr(0, blank)), name(blank == std::string_view::npos ? "" : line.substr(blank + 1));
+    if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) continue;
+    if (tag == "queued" || tag == "end" || tag == "back") ended[name] = !sameBoot || tag == "end";
   }
+  for (const auto &[name, mayHaveGone] : ended)
+    if (mayHaveGone) Move(dataFolder + "/outbox/new/" + name, dataFolder + "/unconfirmed/" + name);
   unlink(path.c_str());
-}
-
-// Makes everything done so far durable, then records the batch about to be sent.
-OSErr BeginBatch(const std::string &dataFolder, const std::string &boot, const std::vector<Job> &jobs, size_t first,
-                 size_t count) {
-  OSErr status = SyncFolder(dataFolder);
-  std::string text = "boot " + boot + "\n";
-  for (size_t i = first; i < first + count; i++) text += jobs[i].name + "\n";
-  if (status == noErr) status = WriteFlushed(dataFolder + kInflightFile, text);
-  if (status == noErr) status = SyncFolder(dataFolder);
-  return status;
 }
 
 OSErr EndPass(const std::string &dataFolder) {
@@ -521,10 +560,16 @@ std::vector<Job> PlanJobs(const std::string &dataFolder, const MailConfig &confi
                           std::map<std::string, Connection> *connections, DeliveryReport *report) {
   std::vector<Job> jobs;
   std::map<std::string, int> unrouted;
+  std::vector<std::string> envelopes = ListFolder(dataFolder + "/envelopes");
+  std::sort(envelopes.begin(), envelopes.end());
   std::string head;
+  size_t readAhead = 0;
   for (const std::string &name : QueuedNames(dataFolder)) {
-    if (!ReadHead(dataFolder + "/outbox/new/" + name, &head)) continue;
-    MailEnvelope envelope = ReadEnvelope(dataFolder, name, head);
+    // Most messages are small: read whole now, they need not be opened again to be sent.
+    bool whole = readAhead < kDeliveryReadAhead;
+    std::string path = dataFolder + "/outbox/new/" + name;
+    if (!(whole ? ReadWhole(path, &head) : ReadHead(path, &head))) continue;
+    MailEnvelope envelope = ReadEnvelope(dataFolder, name, head, envelopes);
     const MailServer *server = RouteOf(config, envelope.from);
     if (!server) {
       unrouted[envelope.from]++;
@@ -532,7 +577,8 @@ std::vector<Job> PlanJobs(const std::string &dataFolder, const MailConfig &confi
     }
     Connection &connection = (*connections)[server->account];
     connection.server = server;
-    jobs.push_back(Job{name, std::move(envelope), &connection});
+    jobs.push_back(Job{name, std::move(envelope), &connection, whole ? WithCRLF(head) : std::string()});
+    readAhead += jobs.back().bytes.size();
   }
   for (const auto &[from, count] : unrouted) {
     report->unrouted += count;
@@ -552,7 +598,7 @@ OSErr RunPass(const std::string &dataFolder, const MailConfig &config, const Del
   OSErr status = noErr;
   for (size_t first = 0; status == noErr && first < jobs.size(); first += kDeliveryBatch) {
     size_t count = std::min(kDeliveryBatch, jobs.size() - first);
-    status = BeginBatch(dataFolder, boot, jobs, first, count);
+    status = pass.BeginBatch(boot, jobs, first, count);
     for (size_t i = first; status == noErr && i < first + count; i++) {
       Connection &connection = *jobs[i].connection;
       if (options.stop && options.stop->load()) status = userCanceledErr;

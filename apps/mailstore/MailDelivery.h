@@ -9,7 +9,7 @@
 //   failed/<name>           refused for good (5xx); the server's answer is in
 //                           failed/<name>.answer
 //   delivery.lock           locked (flock) by the one process delivering this folder's mail
-//   delivery.inflight       the batch being delivered and the boot it was written in
+//   delivery.inflight       the record of the batch being delivered (see below)
 //
 // A message goes out through the first account whose From address is the message's and that
 // has an smtp line (MailConfig.h); its envelope holds To, Cc and the Bcc recipients of
@@ -17,15 +17,18 @@
 // envelope stays in envelopes/ whatever becomes of the message.
 //
 // The commit point. A server takes a message once it has read its end (the line "."), and
-// not before. Just before the end is handed to the connection, the message is renamed from
-// outbox/new to unconfirmed/; once the server has answered it moves on to sent/ or failed/,
-// or back to the outbox for a temporary refusal. So a delivering process killed at any point
-// leaves each message either queued (the server never saw its end: sending it again cannot
-// make a second copy) or in unconfirmed/ (reported every time delivery runs, never resent):
-// at most once, never silently dropped. Renames survive a killed process but not a power
-// failure, so before a batch is sent everything earlier is flushed (syncfs) and the batch's
-// names are written, flushed, to delivery.inflight with the boot id; a delivery that finds
-// that file from an earlier boot moves the batch's still-queued messages to unconfirmed/.
+// not before. Just before the last bytes of a message are handed to libcurl, which sends the
+// end right after them, the line "end <name>" is appended to delivery.inflight; once the
+// server has answered, the message moves to sent/ or failed/, or stays queued after a
+// temporary refusal (recorded "back <name>"). A delivering process killed at any point thus
+// leaves each message either queued and not marked "end" (the server never saw its end, so
+// sending it again cannot make a second copy), or marked: the next pass moves every marked
+// message still queued to unconfirmed/ before it sends anything, and reports unconfirmed/
+// every time it runs. At most once, and never silently dropped. Marks and moves survive a
+// killed process but not a power failure, so before a batch is sent everything earlier is
+// flushed (syncfs) and the batch's names are written, flushed, to delivery.inflight with the
+// boot id; a pass that finds a record from an earlier boot treats every message of it that
+// is still queued as marked.
 // Temporary failures leave the message queued and stop delivery to that server for the pass,
 // so that later messages never overtake it.
 #pragma once
