@@ -94,8 +94,8 @@ void Print(const std::string &client, const std::string &line) {
 bool DeliverClient(const std::string &client, const std::string &folder, const Settings &settings) {
   MailConfig config;
   if (!ReadConfig(folder, &config) || !HasServer(config)) {
-    Print(client, "no account has a server: add a line \"smtp <account> = smtp://host:port\" to " + folder + "/" +
-                      kMailConfigFileName + "; " + std::to_string(QueuedMessageCount(folder)) +
+    Print(client, "no account has a server: add a line \"smtp <account> = smtp://host:port\" to " + folder +
+                      "/" + kMailConfigFileName + "; " + std::to_string(QueuedMessageCount(folder)) +
                       " queued messages stay in the outbox");
     return false;
   }
@@ -118,7 +118,8 @@ bool DeliverClient(const std::string &client, const std::string &folder, const S
     total.unconfirmed += report.unconfirmed;
     if (status != noErr || report.deferred == 0 || attempt >= settings.retries) break;
     int wait = std::min(kDeliveryFirstRetrySeconds << attempt, kDeliveryLastRetrySeconds);
-    Print(client, std::to_string(report.deferred) + " left queued; trying again in " + std::to_string(wait) + " s");
+    Print(client,
+          std::to_string(report.deferred) + " left queued; trying again in " + std::to_string(wait) + " s");
     std::this_thread::sleep_for(std::chrono::seconds(wait));
   }
   total.deferred = report.deferred;
@@ -126,11 +127,14 @@ bool DeliverClient(const std::string &client, const std::string &folder, const S
   total.unconfirmedBefore = report.unconfirmedBefore;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   char timing[96];
-  std::snprintf(timing, sizeof timing, " in %.1f s (%.0f messages/s)", seconds,
-                seconds > 0 ? total.delivered / seconds : 0.0);
+  std::snprintf(timing, sizeof timing, " in %.1f s", seconds);
+  if (total.delivered >= 100 && seconds > 0)  // a rate of a handful says nothing
+    std::snprintf(timing, sizeof timing, " in %.1f s (%.0f messages/s)", seconds, total.delivered / seconds);
   Print(client, DeliverySummary(total) + timing);
-  if (status != noErr) Print(client, "delivery stopped by a file error " + std::to_string(status) + " in " + folder);
-  return status == noErr && total.failed == 0 && total.deferred == 0 && total.unconfirmed == 0 && total.unrouted == 0;
+  if (status != noErr)
+    Print(client, "delivery stopped by a file error " + std::to_string(status) + " in " + folder);
+  return status == noErr && total.failed == 0 && total.deferred == 0 && total.unconfirmed == 0 &&
+         total.unrouted == 0;
 }
 
 }  // namespace
@@ -161,7 +165,7 @@ int DeliverCommand(int argc, char **argv) {
   }
   bool allDelivered = true;
   for (const std::string &client : settings.clients) {
-    std::string folder = data + "/" + client;
+    std::string folder = std::string(data).append("/").append(client);
     struct stat info;
     if (client.find('/') != std::string::npos || client[0] == '.' || stat(folder.c_str(), &info) != 0 ||
         !S_ISDIR(info.st_mode)) {

@@ -30,7 +30,8 @@ void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaul
   if (client->store) {
     std::string name = dataFolder.substr(dataFolder.rfind('/') + 1);
     client->delivery = StartDeliveryAgent(dataFolder, client->config, [name](const DeliveryReport &report) {
-      for (const std::string &note : report.notes) std::fprintf(stderr, "%s: %s\n", name.c_str(), note.c_str());
+      for (const std::string &note : report.notes)
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), note.c_str());
       std::fprintf(stderr, "%s: %s\n", name.c_str(), DeliverySummary(report).c_str());
     });
   }

@@ -17,8 +17,8 @@
 struct MailClient {
   std::string dataFolder;
   MailConfig config;
-  MailStore *store = nullptr;  // null when the folder could not be opened
-  OSErr openStatus = noErr;    // why, then
+  MailStore *store = nullptr;         // null when the folder could not be opened
+  OSErr openStatus = noErr;           // why, then
   DeliveryAgent *delivery = nullptr;  // null when no account has an SMTP server
 };
 

@@ -194,11 +194,13 @@ bool ValidServerURL(std::string_view text) {
     port = rest.substr(colon + 1);
     int number = 0;
     auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) return false;
+    if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535)
+      return false;
   }
   if (host.empty()) return false;
   for (char c : host)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '[' || c == ']' || c == ':'))
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '[' || c == ']' ||
+          c == ':'))
       return false;
   return true;
 }

@@ -60,7 +60,7 @@ struct MailServer {
 struct MailConfig {
   std::vector<MailAccount> accounts;  // never empty after LoadMailConfig
   std::vector<MailSetting> settings;
-  std::vector<MailServer> servers;    // one per account named by smtp, login or certificate
+  std::vector<MailServer> servers;  // one per account named by smtp, login or certificate
 };
 
 // Parses the text of a configuration file into config (which it clears first). Returns

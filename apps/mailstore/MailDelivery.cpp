@@ -122,6 +122,13 @@ std::string WithCRLF(const std::string &raw) {
   return bytes;
 }
 
+// <folder><box><name>, e.g. InFolder(data, "/outbox/new/", name).
+std::string InFolder(const std::string &folder, const char *box, const std::string &name) {
+  std::string path;
+  path.reserve(folder.size() + std::strlen(box) + name.size());
+  return path.append(folder).append(box).append(name);
+}
+
 OSErr Move(const std::string &from, const std::string &to) {
   return rename(from.c_str(), to.c_str()) == 0 ? OSErr(noErr) : ErrnoStatus(errno);
 }
@@ -299,7 +306,7 @@ size_t ReadBody(char *buffer, size_t size, size_t count, void *user) {
     }
     upload->endSent = true;
   }
-  std::memcpy(buffer, upload->bytes->data() + upload->offset, n);
+  std::copy_n(upload->bytes->data() + upload->offset, n, buffer);
   upload->offset += n;
   return n;
 }
@@ -328,7 +335,8 @@ void OpenConnection(Connection *connection, const DeliveryOptions &options) {
   if (!curl) return;
   curl_easy_setopt(curl, CURLOPT_URL, EhloURL(server.url).c_str());
   bool implicitTLS = server.url.compare(0, 8, "smtps://") == 0;
-  if (!implicitTLS) curl_easy_setopt(curl, CURLOPT_USE_SSL, server.user.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL);
+  if (!implicitTLS)
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, server.user.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL);
   if (!server.user.empty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, server.user.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, server.password.c_str());
@@ -359,7 +367,8 @@ Outcome Classify(CURLcode result, long code, bool endSent, const std::string &co
   if (result == CURLE_OK) return endSent ? Outcome::delivered : Outcome::unconfirmed;
   bool answered = endSent ? (code >= 400 && code < 600) : true;
   if (endSent && !answered) return Outcome::unconfirmed;
-  bool aboutMessage = endSent || command.rfind("MAIL", 0) == 0 || command.rfind("RCPT", 0) == 0 || command == "DATA";
+  bool aboutMessage =
+      endSent || command.rfind("MAIL", 0) == 0 || command.rfind("RCPT", 0) == 0 || command == "DATA";
   if (aboutMessage && code >= 500 && code < 600 && code != 530) return Outcome::refused;
   return Outcome::deferred;
 }
@@ -387,7 +396,7 @@ class Pass {
   bool Deliver(const Job &job);
 
  private:
-  std::string Path(const char *box, const std::string &name) const { return folder_ + box + name; }
+  std::string Path(const char *box, const std::string &name) const { return InFolder(folder_, box, name); }
   void Note(const std::string &text) { report_->notes.push_back(text); }
   bool Mark(const char *tag, const std::string &name);
   void CloseRecord() {
@@ -534,12 +543,14 @@ void RecoverInflight(const std::string &dataFolder, const std::string &boot) {
     std::string_view line(text.data() + at, end - at);
     at = end + 1;
     size_t blank = line.find(' ');
-    std::string tag(line.substr(0, blank)), name(blank == std::string_view::npos ? "" : line.substr(blank + 1));
+    std::string tag(line.substr(0, blank)),
+        name(blank == std::string_view::npos ? "" : line.substr(blank + 1));
     if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) continue;
     if (tag == "queued" || tag == "end" || tag == "back") ended[name] = !sameBoot || tag == "end";
   }
   for (const auto &[name, mayHaveGone] : ended)
-    if (mayHaveGone) Move(dataFolder + "/outbox/new/" + name, dataFolder + "/unconfirmed/" + name);
+    if (mayHaveGone)
+      Move(InFolder(dataFolder, "/outbox/new/", name), InFolder(dataFolder, "/unconfirmed/", name));
   unlink(path.c_str());
 }
 
@@ -567,7 +578,7 @@ std::vector<Job> PlanJobs(const std::string &dataFolder, const MailConfig &confi
   for (const std::string &name : QueuedNames(dataFolder)) {
     // Most messages are small: read whole now, they need not be opened again to be sent.
     bool whole = readAhead < kDeliveryReadAhead;
-    std::string path = dataFolder + "/outbox/new/" + name;
+    std::string path = InFolder(dataFolder, "/outbox/new/", name);
     if (!(whole ? ReadWhole(path, &head) : ReadHead(path, &head))) continue;
     MailEnvelope envelope = ReadEnvelope(dataFolder, name, head, envelopes);
     const MailServer *server = RouteOf(config, envelope.from);
@@ -614,8 +625,8 @@ OSErr RunPass(const std::string &dataFolder, const MailConfig &config, const Del
     if (connection.curl) curl_easy_cleanup(connection.curl);  // says QUIT
     if (connection.left == 0 || status == userCanceledErr) continue;
     report->deferred += connection.left;
-    report->notes.push_back(connection.server->url + ": " + connection.why + "; " + std::to_string(connection.left) +
-                            " left queued");
+    report->notes.push_back(connection.server->url + ": " + connection.why + "; " +
+                            std::to_string(connection.left) + " left queued");
   }
   OSErr ended = EndPass(dataFolder);
   if (status == userCanceledErr) status = noErr;
@@ -635,9 +646,10 @@ OSErr DeliverOutbox(const std::string &dataFolder, const MailConfig &config, con
   if (status == noErr) status = RunPass(dataFolder, config, options, report);
   int earlier = static_cast<int>(ListFolder(dataFolder + "/unconfirmed").size()) - report->unconfirmed;
   if (earlier > 0)
-    report->notes.push_back(std::to_string(earlier) +
-                            " in unconfirmed/ from an interrupted delivery may have reached their server: not "
-                            "sent again (move one back to outbox/new to send it again)");
+    report->notes.push_back(
+        std::to_string(earlier) +
+        " in unconfirmed/ from an interrupted delivery may have reached their server: not "
+        "sent again (move one back to outbox/new to send it again)");
   report->unconfirmedBefore = std::max(earlier, 0);
   return status;
 }
@@ -645,11 +657,14 @@ OSErr DeliverOutbox(const std::string &dataFolder, const MailConfig &config, con
 std::string DeliverySummary(const DeliveryReport &report) {
   std::string text = std::to_string(report.delivered) + " delivered";
   if (report.failed) text += ", " + std::to_string(report.failed) + " refused (in failed/)";
-  if (report.deferred) text += ", " + std::to_string(report.deferred) + " left queued after a temporary failure";
-  if (report.unconfirmed) text += ", " + std::to_string(report.unconfirmed) + " unconfirmed (in unconfirmed/)";
+  if (report.deferred)
+    text += ", " + std::to_string(report.deferred) + " left queued after a temporary failure";
+  if (report.unconfirmed)
+    text += ", " + std::to_string(report.unconfirmed) + " unconfirmed (in unconfirmed/)";
   if (report.unconfirmedBefore)
     text += ", " + std::to_string(report.unconfirmedBefore) + " unconfirmed earlier (in unconfirmed/)";
-  if (report.unrouted) text += ", " + std::to_string(report.unrouted) + " queued for accounts without a server";
+  if (report.unrouted)
+    text += ", " + std::to_string(report.unrouted) + " queued for accounts without a server";
   return text;
 }
 
@@ -682,15 +697,19 @@ void AgentLoop(DeliveryAgent *agent) {
     if (retry > 0)
       agent->changed.wait_for(lock, std::chrono::seconds(retry), [agent] { return agent->stopping.load(); });
     else
-      agent->changed.wait_for(lock, std::chrono::seconds(1), [agent] { return agent->woken || agent->stopping; });
+      agent->changed.wait_for(lock, std::chrono::seconds(1),
+                              [agent] { return agent->woken || agent->stopping; });
     if (agent->stopping) break;
     agent->woken = false;
     lock.unlock();
     DeliveryReport report;
     bool ran = QueuedMessageCount(agent->dataFolder) > 0 &&
                DeliverOutbox(agent->dataFolder, agent->config, options, &report) != fBsyErr;
-    if (ran && (report.delivered || report.failed || report.deferred || !report.notes.empty())) agent->log(report);
-    retry = report.deferred == 0 ? 0 : std::min(std::max(2 * retry, kDeliveryFirstRetrySeconds), kDeliveryLastRetrySeconds);
+    if (ran && (report.delivered || report.failed || report.deferred || !report.notes.empty()))
+      agent->log(report);
+    retry = report.deferred == 0
+                ? 0
+                : std::min(std::max(2 * retry, kDeliveryFirstRetrySeconds), kDeliveryLastRetrySeconds);
     lock.lock();
   }
 }

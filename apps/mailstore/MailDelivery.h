@@ -59,11 +59,11 @@ struct DeliveryOptions {
 //   "1700000000.M1P2Q3.host: refused by smtp://mx:25: 550 5.1.1 <x@y>: no such user"
 struct DeliveryReport {
   int delivered = 0;
-  int failed = 0;       // moved to failed/ in this pass
-  int deferred = 0;     // left queued by a temporary failure, to be tried again
-  int unconfirmed = 0;  // moved to unconfirmed/ in this pass
+  int failed = 0;             // moved to failed/ in this pass
+  int deferred = 0;           // left queued by a temporary failure, to be tried again
+  int unconfirmed = 0;        // moved to unconfirmed/ in this pass
   int unconfirmedBefore = 0;  // found there, left by an earlier delivery
-  int unrouted = 0;     // queued for an account without an smtp line: stays in the outbox
+  int unrouted = 0;           // queued for an account without an smtp line: stays in the outbox
   std::vector<std::string> notes;
 };
 

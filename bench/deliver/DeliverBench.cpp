@@ -100,11 +100,13 @@ int StartSink() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(listener, 16) != 0 ||
+  if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+      listen(listener, 16) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
     return 0;
   std::thread([listener] {
-    for (int fd; (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) std::thread(ServeSink, fd).detach();
+    for (int fd; (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+      std::thread(ServeSink, fd).detach();
   }).detach();
   return ntohs(address.sin_port);
 }
@@ -135,9 +137,11 @@ Outbox &TheOutbox() {
       std::string n = std::to_string(i);
       message.to.push_back({"Recipient " + n, "person" + n + "@example.com"});
       message.subject = "Your order " + n + " has shipped";
-      message.body = "Dear Recipient " + n + ",\n\nyour order number " + n +
-                     " left our warehouse today and should reach you within three days.\n"
-                     "Thank you for shopping with us.\n\n-- \nThe Example Shop\n";
+      message.body = "Dear Recipient " + n + ",\n\nyour order number ";
+      message.body += n;
+      message.body +=
+          " left our warehouse today and should reach you within three days.\n"
+          "Thank you for shopping with us.\n\n-- \nThe Example Shop\n";
       MailStoreWrite(store, message, made.config.accounts.front().from, MailFolder::outbox);
       made.recipients.push_back(message.to.front().address);
     }
@@ -219,7 +223,8 @@ void BM_DeliverOutbox(benchmark::State &state) {
     OSErr status = DeliverOutbox(outbox.folder.string(), outbox.config, DeliveryOptions{}, &report);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     if (status != noErr || report.delivered != kMessages) {
-      state.SkipWithError(("delivered " + std::to_string(report.delivered) + ": " + DeliverySummary(report)).c_str());
+      state.SkipWithError(
+          ("delivered " + std::to_string(report.delivered) + ": " + DeliverySummary(report)).c_str());
       break;
     }
     state.PauseTiming();
@@ -228,12 +233,17 @@ void BM_DeliverOutbox(benchmark::State &state) {
   }
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
-BENCHMARK(BM_DeliverOutbox)->Iterations(1)->Repetitions(kRounds)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeliverOutbox)
+    ->Iterations(1)
+    ->Repetitions(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_MinimalClient(benchmark::State &state) {
   Outbox &outbox = TheOutbox();
   std::vector<fs::path> files;
-  for (const auto &entry : fs::directory_iterator(outbox.folder / "outbox/new")) files.push_back(entry.path());
+  for (const auto &entry : fs::directory_iterator(outbox.folder / "outbox/new"))
+    files.push_back(entry.path());
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
     long sent = MinimalClient(outbox, files);
@@ -245,7 +255,11 @@ void BM_MinimalClient(benchmark::State &state) {
   }
   state.SetItemsProcessed(state.iterations() * kMessages);
 }
-BENCHMARK(BM_MinimalClient)->Iterations(1)->Repetitions(kRounds)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimalClient)
+    ->Iterations(1)
+    ->Repetitions(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 class Summary : public benchmark::ConsoleReporter {
  public:
@@ -272,9 +286,11 @@ int main(int argc, char **argv) {
               kRounds);
   std::printf("  quillcast deliver   %7.0f msg/s  %s target %.0f/s\n", summary.ours,
               summary.ours >= kTargetPerSecond ? "meets" : "MISSES", kTargetPerSecond);
-  std::printf("  minimal client      %7.0f msg/s  (one held connection, nothing recorded)\n", summary.minimal);
+  std::printf("  minimal client      %7.0f msg/s  (one held connection, nothing recorded)\n",
+              summary.minimal);
   if (summary.minimal > 0)
-    std::printf("  ratio               %7.0f%%       %s target %.0f%%\n", 100 * summary.ours / summary.minimal,
+    std::printf("  ratio               %7.0f%%       %s target %.0f%%\n",
+                100 * summary.ours / summary.minimal,
                 summary.ours >= kTargetShare * summary.minimal ? "meets" : "MISSES", 100 * kTargetShare);
   std::printf("  a Python mail-merge tool, a connection per message: %.1f msg/s (%.0fx slower)\n",
               kPythonToolPerSecond, summary.ours / kPythonToolPerSecond);

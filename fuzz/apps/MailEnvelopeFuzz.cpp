@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view input(reinterpret_cast<const char *>(data), size);
   size_t split = input.find('\0');
   std::string_view head = input.substr(0, split);
-  std::string_view envelopeFile = split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
+  std::string_view envelopeFile =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
   MailEnvelope envelope = ParseMailEnvelope(head, envelopeFile);
   std::vector<std::string> sorted = envelope.recipients;
   std::sort(sorted.begin(), sorted.end());

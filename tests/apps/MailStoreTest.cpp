@@ -126,7 +126,8 @@ TEST(MailConfig, ReadsServerLinesInAnyOrder) {
   MailConfig config;
   std::vector<int> bad;
   ParseMailConfig(
-      "login Work = ann pass with blanks\naccount Work = ann@work.example\nsmtp Work = smtp://mx.example:587\n"
+      "login Work = ann pass with blanks\naccount Work = ann@work.example\nsmtp Work = "
+      "smtp://mx.example:587\n"
       "smtp Home = smtps://[::1]\ncertificate Home = /etc/relay.pem\nlogin Other = solo\n"
       "smtp Bad1 = http://mx\nsmtp Bad2 = smtp://mx:0\nsmtp Bad3 = smtp://mx:99999\nsmtp Bad4 = smtp://\n"
       "smtp Bad5 = smtp://mx/../x\nsmtp Bad6 = smtp://mx:25x\n",

@@ -60,6 +60,7 @@ pid_t Spawn(const std::vector<std::string> &arguments, const std::string &output
   pid_t pid = fork();
   if (pid == 0) {
     std::vector<char *> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::string &argument : arguments) argv.push_back(const_cast<char *>(argument.c_str()));
     argv.push_back(nullptr);
     FILE *out = std::fopen(output.c_str(), "a");
@@ -85,13 +86,13 @@ struct Server {
   Server(const fs::path &folder, std::vector<std::string> arguments) : store(folder / "received") {
     std::string portFile = (folder / "port").string();
     fs::remove(portFile);
-    arguments.insert(arguments.begin(), {"/usr/bin/python3", kSource + "/scripts/smtp_server.py", "--store",
-                                         store.string(), "--port-file", portFile, "--tls", kCertificate, kKey,
-                                         "--auth", "ann:s3cret pass"});
+    arguments.insert(arguments.begin(),
+                     {"/usr/bin/python3", kSource + "/scripts/smtp_server.py", "--store", store.string(),
+                      "--port-file", portFile, "--tls", kCertificate, kKey, "--auth", "ann:s3cret pass"});
     pid = Spawn(arguments, (folder / "server.log").string());
     EXPECT_TRUE(Eventually([&] { return fs::exists(portFile); })) << ReadFile(folder / "server.log");
     port = ReadFile(portFile);
-    port.erase(port.find_last_not_of("\n") + 1);
+    port.erase(port.find_last_not_of('\n') + 1);
   }
   ~Server() {
     kill(pid, SIGTERM);
@@ -142,7 +143,8 @@ struct Machine {
         message.bcc.push_back({"Hidden One", "hidden" + std::to_string(i) + "@example.org"});
       }
       message.subject = "Message " + std::to_string(i);
-      message.body = "Dear Person " + std::to_string(i) + ",\n.a line that starts with a dot\n\xc3\xa9t\xc3\xa9\n";
+      message.body =
+          "Dear Person " + std::to_string(i) + ",\n.a line that starts with a dot\n\xc3\xa9t\xc3\xa9\n";
       std::string name;
       ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox, &name), noErr);
       queued.push_back(name);
@@ -154,7 +156,8 @@ struct Machine {
 
   pid_t StartDeliver(std::vector<std::string> options) const {
     setenv("QUILLCAST_HOME", home.c_str(), 1);
-    options.insert(options.begin(), {std::string(QUILLCAST_BUILD_DIR_PATH) + "/quillcast", "deliver", "Eudora"});
+    options.insert(options.begin(),
+                   {std::string(QUILLCAST_BUILD_DIR_PATH) + "/quillcast", "deliver", "Eudora"});
     return Spawn(options, DeliverPath());
   }
   int Deliver(const std::vector<std::string> &options = {}) const { return Wait(StartDeliver(options)); }
@@ -184,7 +187,8 @@ TEST(Delivery, EveryMessageArrivesOnceInOrderOverTLSWithBccOnlyInTheEnvelope) {
   machine.Configure(server);
   machine.Queue(kMessages);
   std::vector<std::string> bytes;
-  for (const std::string &name : machine.queued) bytes.push_back(ReadFile(machine.client / "outbox/new" / name));
+  for (const std::string &name : machine.queued)
+    bytes.push_back(ReadFile(machine.client / "outbox/new" / name));
 
   EXPECT_EQ(machine.Deliver(), 0) << ReadFile(machine.DeliverPath());
   auto received = server.Received();
@@ -205,7 +209,8 @@ TEST(Delivery, EveryMessageArrivesOnceInOrderOverTLSWithBccOnlyInTheEnvelope) {
   EXPECT_EQ(machine.Deliver({"--retries", "0"}), 1);
   EXPECT_EQ(machine.In("outbox/new").size(), 1u);
   EXPECT_EQ(server.Received().size(), size_t(kMessages));
-  EXPECT_NE(ReadFile(machine.DeliverPath()).find("535"), std::string::npos) << ReadFile(machine.DeliverPath());
+  EXPECT_NE(ReadFile(machine.DeliverPath()).find("535"), std::string::npos)
+      << ReadFile(machine.DeliverPath());
 }
 
 // Each row: how the server misbehaves, and where the kMessages messages end up. A temporary
@@ -218,12 +223,28 @@ TEST(Delivery, ServerFaultsLoseNothingAndSendNothingTwice) {
     size_t received, sent, failed, queued, unconfirmed;
     std::string said;
   } rows[] = {
-      {{"--fault", "rcpt:550:2", "--rcpt", "copy@example.com"}, {}, 1, 3, 3, 1, 0, 0, "RCPT TO:<copy@example.com>: 550"},
+      {{"--fault", "rcpt:550:2", "--rcpt", "copy@example.com"},
+       {},
+       1,
+       3,
+       3,
+       1,
+       0,
+       0,
+       "RCPT TO:<copy@example.com>: 550"},
       {{"--fault", "end:554:3"}, {}, 1, 3, 3, 1, 0, 0, "554 fault"},
       {{"--fault", "end:451:2"}, {"--retries", "1"}, 0, 4, 4, 0, 0, 0, "451 fault"},
       {{"--fault", "data:close:2"}, {"--retries", "1"}, 0, 4, 4, 0, 0, 0, "trying again"},
       {{"--fault", "mail:421"}, {"--retries", "0"}, 1, 0, 0, 0, 4, 0, "421 fault"},
-      {{"--fault", "connect:garbage"}, {"--retries", "0", "--timeout", "3"}, 1, 0, 0, 0, 4, 0, "not an SMTP answer"},
+      {{"--fault", "connect:garbage"},
+       {"--retries", "0", "--timeout", "3"},
+       1,
+       0,
+       0,
+       0,
+       4,
+       0,
+       "not an SMTP answer"},
       {{"--fault", "connect:close"}, {"--retries", "0"}, 1, 0, 0, 0, 4, 0, "4 left queued"},
       {{"--fault", "rcpt:stall:3"}, {"--retries", "0", "--timeout", "3"}, 1, 2, 2, 0, 2, 0, "2 left queued"},
       {{"--fault", "end:stall:2"}, {"--retries", "0", "--timeout", "3"}, 1, 2, 1, 0, 2, 1, "never came"},
@@ -241,7 +262,8 @@ TEST(Delivery, ServerFaultsLoseNothingAndSendNothingTwice) {
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
     auto received = server.Received();
     EXPECT_EQ(received.size(), row.received) << said;
-    for (size_t i = 1; i < received.size(); i++) EXPECT_LT(Subject(received[i - 1].second), Subject(received[i].second));
+    for (size_t i = 1; i < received.size(); i++)
+      EXPECT_LT(Subject(received[i - 1].second), Subject(received[i].second));
     EXPECT_EQ(machine.In("sent").size(), row.sent);
     EXPECT_EQ(machine.In("failed").size(), 2 * row.failed);  // each with its answer
     EXPECT_EQ(machine.In("outbox/new").size(), row.queued);
@@ -257,7 +279,7 @@ TEST(Delivery, ServerFaultsLoseNothingAndSendNothingTwice) {
 TEST(Delivery, KilledDelivererNeverSendsAMessageTwice) {
   struct Row {
     const char *fault;
-    size_t received;   // messages the server has once the delivery was run again
+    size_t received;  // messages the server has once the delivery was run again
     size_t unconfirmed;
   } rows[] = {{"rcpt:stall:2", kMessages, 0}, {"end:stall:2", kMessages, 1}};
   for (const Row &row : rows) {
@@ -276,6 +298,7 @@ TEST(Delivery, KilledDelivererNeverSendsAMessageTwice) {
     auto received = server.Received();
     ASSERT_EQ(received.size(), row.received) << said;
     std::vector<std::string> subjects;
+    subjects.reserve(received.size());
     for (const auto &[envelope, bytes] : received) subjects.push_back(Subject(bytes));
     std::sort(subjects.begin(), subjects.end());
     EXPECT_EQ(std::unique(subjects.begin(), subjects.end()), subjects.end()) << said;
