@@ -5,6 +5,7 @@
 #include <MacErrors.h>
 #include <MacMemory.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -77,6 +78,6 @@ OSErr GetAliasInfo(AliasHandle alias, AliasInfoType index, Str63 theString) {
   std::string name = index >= asiAliasName ? PathComponent(path, index) : std::string();
   if (name.size() > 63) name.resize(63);
   theString[0] = static_cast<unsigned char>(name.size());
-  std::memcpy(theString + 1, name.data(), name.size());
+  std::copy(name.begin(), name.end(), theString + 1);
   return noErr;
 }
