@@ -5,6 +5,7 @@
 #include <MacMemory.h>
 #include <Resources.h>
 
+#include "clients/AccountDiscovery.h"
 #include "clients/EmailClients.h"
 #include "external/HostCallbacks.h"
 #include "merge/MergePreparation.h"
@@ -151,6 +152,10 @@ char *SelectEncodings(char *text, SInt32) {
 char *SelectSupportsHTML(char *text, SInt32) {
   return BoolToPointer(GetEmailClientSupportsHTML(TextOrEmpty(text)) != 0);
 }
+// While a merge is prepared the answer is for its client, whatever name is given.
+char *SelectAccounts(char *text, SInt32) {
+  return ListToPointer(GetEmailClientAccounts(TextOrEmpty(text), connection));
+}
 char *SelectStart(char *text, SInt32) {
   return BoolToPointer(StartEmailClientConnection(TextOrEmpty(text)));
 }
@@ -169,12 +174,13 @@ struct SelectorEntry {
 
 // Selectors of subsystems not in this table answer nothing.
 const SelectorEntry kSelectors[] = {
-    {FourCC("Init"), SelectInit},    {FourCC("Kill"), SelectKill},      {FourCC("Cler"), SelectClear},
-    {FourCC("Apnd"), SelectAppend},  {FourCC("AddD"), SelectAddData},   {FourCC("Wrte"), SelectWrite},
-    {FourCC("Read"), SelectRead},    {FourCC("Rmve"), SelectRemove},    {FourCC("RmFi"), SelectRemoveFirst},
-    {FourCC("Itms"), SelectItems},   {FourCC("ScRe"), SelectScreen},    {FourCC("Gest"), SelectGestalt},
-    {FourCC("Clnt"), SelectClients}, {FourCC("Encd"), SelectEncodings}, {FourCC("sHTM"), SelectSupportsHTML},
-    {FourCC("Strt"), SelectStart},   {FourCC("Merg"), SelectMerge},     {FourCC("Fnsh"), SelectFinish},
+    {FourCC("Init"), SelectInit},     {FourCC("Kill"), SelectKill},      {FourCC("Cler"), SelectClear},
+    {FourCC("Apnd"), SelectAppend},   {FourCC("AddD"), SelectAddData},   {FourCC("Wrte"), SelectWrite},
+    {FourCC("Read"), SelectRead},     {FourCC("Rmve"), SelectRemove},    {FourCC("RmFi"), SelectRemoveFirst},
+    {FourCC("Itms"), SelectItems},    {FourCC("ScRe"), SelectScreen},    {FourCC("Gest"), SelectGestalt},
+    {FourCC("Clnt"), SelectClients},  {FourCC("Encd"), SelectEncodings}, {FourCC("sHTM"), SelectSupportsHTML},
+    {FourCC("Acts"), SelectAccounts}, {FourCC("Strt"), SelectStart},     {FourCC("Merg"), SelectMerge},
+    {FourCC("Fnsh"), SelectFinish},
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 //   account <name> <full name> [<address> ...]   an Apple Mail account ('mact')
 //   pop <name>                                    a POP account ('popA')
 //   imap <name>                                   an IMAP account ('impA')
+//   names <class> <name>                          an object of any other class with that name
+//                                                 (Eudora personalities 'euPr' by number too)
 //   ghost <name>                                  an Apple Mail account listed by name only
 //   setting <number> <text>                       a Eudora setting ('ePrf'); absent: no such object
 //   silent <class>                                queries about this class get no direct parameter
@@ -67,6 +69,8 @@ Script ReadScript(const std::string &path) {
       script.accountNames[FourCC("popA")].push_back(f[1]);
     } else if (f.size() == 2 && f[0] == "imap") {
       script.accountNames[FourCC("impA")].push_back(f[1]);
+    } else if (f.size() == 3 && f[0] == "names") {
+      script.accountNames[CodeOf(f[1])].push_back(f[2]);
     } else if (f.size() == 3 && f[0] == "setting") {
       script.settings[SInt32(std::stol(f[1]))] = f[2];
     } else if (f.size() == 2 && f[0] == "silent") {
@@ -162,6 +166,9 @@ class TestClient {
     if (Contains(script_.silent, container.want)) return noErr;
     OSType property = 0;
     if (AEGetDescData(&outer.seld, &property, 4) != noErr) return errAENoSuchObject;
+    if (container.form == formAbsolutePosition && container.seld.descriptorType == typeSInt32) {
+      return GetNthName(container.want, container.seld, property, reply);
+    }
     if (container.form == formAbsolutePosition) return GetAllNames(container.want, property, reply);
     return GetAccountProperty(TextOf(container.seld), property, reply);
   }
@@ -176,6 +183,16 @@ class TestClient {
       names = script_.accountNames[objectClass];
     }
     return PutTextList(reply, names);
+  }
+
+  // The name of object n (from 1) of the class; no such object past the last.
+  OSErr GetNthName(OSType objectClass, const AEDesc &selector, OSType property, AppleEvent &reply) {
+    SInt32 n = 0;
+    const std::vector<std::string> &names = script_.accountNames[objectClass];
+    if (property != pName || AEGetDescData(&selector, &n, 4) != noErr || n < 1 || size_t(n) > names.size()) {
+      return errAENoSuchObject;
+    }
+    return standin::PutTextParam(reply, keyDirectObject, names[size_t(n) - 1]);
   }
 
   OSErr GetAccountProperty(const std::string &name, OSType property, AppleEvent &reply) {

@@ -19,7 +19,16 @@
 #include "apps/kit/StandInApp.h"
 #include "support/ApplicationLookup.h"
 
-enum class TestClient { kMail, kOutlookExpress, kEntourage, kEudora };
+enum class TestClient {
+  kMail,
+  kOutlookExpress,
+  kEntourage,
+  kEudora,
+  kMailsmith,
+  kPowerMail,
+  kQuickMail,
+  kEmailer
+};
 
 class TestMachine {
  public:
@@ -107,10 +116,11 @@ class TestMachine {
     OSType creator;
     const char *name, *id;
   };
-  static constexpr ClientFacts kClients[] = {{FourCC("emal"), "Test Mail", "mail"},
-                                             {FourCC("MSNM"), "Test Outlook Express", "outlook"},
-                                             {FourCC("OPIM"), "Test Entourage", "entourage"},
-                                             {FourCC("CSOm"), "Test Eudora", "eudora"}};
+  static constexpr ClientFacts kClients[] = {
+      {FourCC("emal"), "Test Mail", "mail"},           {FourCC("MSNM"), "Test Outlook Express", "outlook"},
+      {FourCC("OPIM"), "Test Entourage", "entourage"}, {FourCC("CSOm"), "Test Eudora", "eudora"},
+      {FourCC("BLTO"), "Test Mailsmith", "mailsmith"}, {FourCC("Cmlt"), "Test PowerMail", "powermail"},
+      {FourCC("CeLP"), "Test QuickMail", "quickmail"}, {FourCC("MMan"), "Test Emailer", "emailer"}};
   std::string home_;
   std::string volume_;
   size_t traceRead_ = 0;
