@@ -20,7 +20,8 @@ constexpr const char *kDefaultFile =
     "# Accounts of this mail client, one per line: account <name> = <From mailbox>, or\n"
     "# imap account <name> = <From mailbox> for an IMAP account where the client has both\n"
     "# kinds. The first account is the default sender. A line \"setting <number> = <text>\" gives a\n"
-    "# client setting its value at start-up.\n"
+    "# client setting its value at start-up. To deliver an account's queued mail, give it a\n"
+    "# server: smtp <name> = smtp://host:port (or smtps://), and login <name> = <user> <password>.\n"
     "account Quillcast Demo = Quillcast Demo <demo@quillcast.example>\n";
 
 std::string_view Trim(std::string_view text) {

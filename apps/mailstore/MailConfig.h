@@ -8,8 +8,8 @@
 //   setting <number> = <text>            e.g.  setting 169 = y
 //   smtp <account> = <server URL>        e.g.  smtp Work = smtp://mail.work.example:587
 //   login <account> = <user> <password>  e.g.  login Work = ann s3cret
-//   certificate <account> = <PEM file>   a certificate (or bundle) to trust for that server
-//                                        besides the system's, e.g. a relay's self-signed one
+//   certificate <account> = <PEM file>   the certificate (or bundle) to trust for that server,
+//                                        e.g. a relay's self-signed one
 //
 // A server URL is smtp://host[:port] (port 25; STARTTLS when the server offers it, and
 // required when there is a login, so that a password never crosses the network in clear)
