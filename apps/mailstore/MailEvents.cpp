@@ -1,6 +1,8 @@
 #include "apps/mailstore/MailEvents.h"
 
+#include <Aliases.h>
 #include <MacErrors.h>
+#include <MacMemory.h>
 
 #include <vector>
 
@@ -188,5 +190,20 @@ OSErr IDOfSpecifier(const AEDesc &specifier, DescType want, SInt32 *id) {
 }
 
 OSErr AliasItemPath(const AEDesc &item, std::string *path) {
-  return DescToUTF8(item, path);
+  if (item.descriptorType != typeAlias) return DescToUTF8(item, path);
+  Size size = AEGetDescDataSize(&item);
+  Handle alias = NewHandle(size);
+  if (!alias) return memFullErr;
+  OSErr err = AEGetDescData(&item, *alias, size);
+  FSRef file;
+  if (err == noErr) err = FSResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &file, nullptr);
+  std::vector<UInt8> bytes(4096);
+  if (err == noErr)
+    err = static_cast<OSErr>(FSRefMakePath(&file, bytes.data(), static_cast<UInt32>(bytes.size())));
+  if (err == noErr) *path = reinterpret_cast<const char *>(bytes.data());
+  Str63 name = {0};
+  if (err != noErr && GetAliasInfo(reinterpret_cast<AliasHandle>(alias), asiAliasName, name) == noErr)
+    *path = MacRomanToUTF8(std::string_view(reinterpret_cast<const char *>(name + 1), name[0]));
+  DisposeHandle(alias);
+  return err;
 }

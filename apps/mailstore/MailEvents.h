@@ -82,7 +82,8 @@ OSErr AppendListText(AEDescList *list, const std::string &utf8);
 // taken as a POSIX path; Mac OS Roman text is transcoded to UTF-8 first.
 OSErr AttachmentItemPath(const AEDesc &item, std::string *path);
 
-// The path of a file given as an alias ('alis') or as a path text.
+// The path of a file given as an alias ('alis', resolved by the Alias Manager) or as a path
+// text. For an alias that resolves to nothing, the error (fnfErr) and the file's own name.
 OSErr AliasItemPath(const AEDesc &item, std::string *path);
 
 // Calls read with each item of a list, in order, until one fails; a descriptor that is no

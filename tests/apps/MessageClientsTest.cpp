@@ -7,6 +7,9 @@
 #include <iterator>
 #include <string>
 
+#include <Aliases.h>
+#include <MacMemory.h>
+
 #include "apps/mailstore/MailEvents.h"
 #include "tests/apps/StandInClientFixture.h"
 
@@ -73,6 +76,14 @@ class MessageClient : public StandInClient {
 
 class MailAppTest : public MessageClient {
  protected:
+  // As the plug-in names an attachment: a minimal alias of its full path.
+  static Desc Alias(const std::string &path) {
+    AliasHandle alias = nullptr;
+    EXPECT_EQ(NewAliasMinimalFromFullPath(short(path.size()), path.data(), nullptr, nullptr, &alias), noErr);
+    Desc desc(typeAlias, *alias, GetHandleSize(reinterpret_cast<Handle>(alias)));
+    DisposeHandle(reinterpret_cast<Handle>(alias));
+    return desc;
+  }
   Desc Message(Keyed properties, SInt32 *error = nullptr) {
     return Make({{keyAEObjectClass, Code(typeType, FourCC("bcke"))},
                  {keyAEPropData, Record(typeAERecord, properties)}},
@@ -96,7 +107,7 @@ class MailAppTest : public MessageClient {
     return Answer(kCore, kAECreateElement,
                   {{keyAEObjectClass, Code(typeType, FourCC("atts"))},
                    {keyAEInsertHere, location},
-                   {keyAEPropData, Record(typeAERecord, {{FourCC("atfn"), Text(path)}})}});
+                   {keyAEPropData, Record(typeAERecord, {{FourCC("atfn"), Alias(path)}})}});
   }
   SInt32 SendMessage(const Desc &message) {
     return Answer(FourCC("emsg"), FourCC("send"), {{keyDirectObject, message}});
