@@ -1,6 +1,6 @@
 # The Apple Event Manager's data model: descriptors, lists, records, events, coercion, the
 # flattened form, AEPrint and the system's AEStream calls. AESend lives with the Process Manager.
-quillcast_library(carbon_ae
+quillcast_carbon_library(carbon_ae
   SOURCES
     src/AEStorage.cpp
     src/AEDescriptors.cpp

@@ -1,6 +1,6 @@
 # The carbon layer's base managers: Resource Manager, bundles, File and Folder Managers,
 # Alias Manager, Text Utilities, Text Encoding Converter, alerts, screens, ticks and Gestalt.
-quillcast_library(carbon_base
+quillcast_carbon_library(carbon_base
   SOURCES
     src/CFBundle.cpp
     src/Dialogs.cpp

@@ -1,8 +1,9 @@
 # The carbon layer's Process Manager, AESend between processes, Launch Services with the
-# desktop database, and Internet Config.
+# desktop database, Internet Config, and the receiving end of Apple Events (AEReceiver.h).
 find_package(Threads REQUIRED)
-quillcast_library(carbon_proc
+quillcast_carbon_library(carbon_proc
   SOURCES
+    src/AEReceiver.cpp
     src/AESend.cpp
     src/AETrace.cpp
     src/AEWire.cpp

@@ -1,22 +1,88 @@
-# Helpers shared by every folder's CMakeLists.txt.
+# How every target of the project is declared. The layers are kept apart here, not by habit:
+# a target sees the headers of the libraries it links and nothing else.
+#
+# - The carbon layer's libraries (quillcast_carbon_library) show the managers' headers in
+#   carbon/include (<MacMemory.h>); carbon/src is theirs alone.
+# - Every other library (quillcast_library, quillcast_plugin_library) shows the folder it
+#   lives in under its name from the repository root ("store/RecordStore.h") to the targets
+#   that link it, and nothing more: each such library has a folder of its own in the build
+#   tree, include/<library>, holding one link named like its source folder.
+# - Tests, fuzz targets and benchmarks see the libraries they link, and the test helpers in
+#   tests/ ("tests/support/PluginResources.h"). Only the carbon layer's own tests and fuzz
+#   targets may ask for carbon/src (CARBON_INTERNALS).
 
-# A module of the plug-in or of the carbon layer: a static library whose headers are
-# included by folder from the repository root ("store/RecordStore.h") and, for the carbon
-# layer, by manager name (<MacMemory.h>).
+# Makes the folder of the current CMakeLists.txt visible, by its path from the repository
+# root, to target and (scope PUBLIC or INTERFACE) to whatever links it.
+function(quillcast_show_folder target scope)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+function(quillcast_hide_symbols target)
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# A library of the carbon layer (from carbon/CMakeLists.txt and carbon/*.cmake).
+function(quillcast_carbon_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/carbon/include
+                                     PRIVATE ${PROJECT_SOURCE_DIR}/carbon/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  quillcast_hide_symbols(${name})
+endfunction()
+
+# A library outside the carbon layer: the stand-ins' kit and mail store, the host's parts.
 function(quillcast_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/carbon/include)
+  quillcast_show_folder(${name} PUBLIC)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  quillcast_hide_symbols(${name})
+endfunction()
+
+# A module of the plug-in, linked into the bundle through the modules that use it.
+function(quillcast_plugin_library name)
+  quillcast_library(${name} ${ARGN})
+endfunction()
+
+# A stand-in application: an executable on the stand-in kit, written to apps/bin under
+# OUTPUT_NAME, where the host finds and installs it.
+function(quillcast_standin target)
+  cmake_parse_arguments(ARG "" "OUTPUT_NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE standin_kit ${ARG_LIBS})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME}
+                                             RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/apps/bin)
+endfunction()
+
+# Test helpers and white-box access, shared by tests, fuzz targets and benchmarks.
+add_library(quillcast_test_helpers INTERFACE)
+set(QUILLCAST_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers)
+file(CREATE_LINK ${QUILLCAST_TESTS_DIR} ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers/tests SYMBOLIC)
+target_include_directories(quillcast_test_helpers INTERFACE ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers)
+
+function(quillcast_carbon_internals target)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT folder MATCHES "^(tests|fuzz|bench)/(carbon_[a-z]+|resources)$")
+    message(FATAL_ERROR "${target} in ${folder}: only the carbon layer's own tests see carbon/src")
+  endif()
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/carbon/src)
 endfunction()
 
 # A GoogleTest executable registered with CTest.
 function(quillcast_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CARBON_INTERNALS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/carbon/include)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillcast_test_helpers GTest::gtest GTest::gtest_main)
+  if(ARG_CARBON_INTERNALS)
+    quillcast_carbon_internals(${name})
+  endif()
   # The folders reach the tests as compile definitions, and the build folder also through the
   # environment, for the processes that the tests start.
   target_compile_definitions(${name} PRIVATE QUILLCAST_SOURCE_DIR_PATH="${PROJECT_SOURCE_DIR}"
@@ -29,17 +95,21 @@ endfunction()
 # driver that replays its corpus in the ordinary test run; with QUILLCAST_FUZZ (clang) it is
 # also built as a libFuzzer binary, fuzz_<name>.
 function(quillcast_fuzz name)
-  cmake_parse_arguments(ARG "" "SOURCE;CORPUS" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CARBON_INTERNALS" "SOURCE;CORPUS" "LIBS" ${ARGN})
+  set(targets replay_${name})
   add_executable(replay_${name} ${ARG_SOURCE} ${PROJECT_SOURCE_DIR}/fuzz/standalone_driver.cpp)
-  target_include_directories(replay_${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/carbon/include)
-  target_link_libraries(replay_${name} PRIVATE ${ARG_LIBS})
   add_test(NAME fuzz_replay_${name} COMMAND replay_${name} ${ARG_CORPUS})
   if(QUILLCAST_FUZZ)
     add_executable(fuzz_${name} ${ARG_SOURCE})
-    target_include_directories(fuzz_${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/carbon/include)
-    target_link_libraries(fuzz_${name} PRIVATE ${ARG_LIBS})
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    list(APPEND targets fuzz_${name})
   endif()
+  foreach(target ${targets})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} quillcast_test_helpers)
+    if(ARG_CARBON_INTERNALS)
+      quillcast_carbon_internals(${target})
+    endif()
+  endforeach()
 endfunction()
 
 if(QUILLCAST_FUZZ)
@@ -47,19 +117,16 @@ if(QUILLCAST_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# A module of the plug-in: a static library that is also linked into the bundle.
-function(quillcast_plugin_library name)
-  quillcast_library(${name} ${ARGN})
-  set_property(GLOBAL APPEND PROPERTY QUILLCAST_PLUGIN_LIBS ${name})
-endfunction()
-
-# Adds every subfolder of the current folder that has a CMakeLists.txt.
-function(quillcast_add_subfolders)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT children)
-  foreach(child ${children})
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
-    endif()
-  endforeach()
+# A Google Benchmark executable. With TEST it also runs in the test suite (label bench, one at
+# a time), under that test name.
+function(quillcast_benchmark name)
+  cmake_parse_arguments(ARG "" "TEST" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillcast_test_helpers benchmark::benchmark)
+  target_compile_definitions(${name} PRIVATE QUILLCAST_BUILD_DIR_PATH="${PROJECT_BINARY_DIR}")
+  if(ARG_TEST)
+    add_test(NAME ${ARG_TEST} COMMAND ${name})
+    set_tests_properties(${ARG_TEST} PROPERTIES RUN_SERIAL TRUE LABELS bench
+      ENVIRONMENT "QUILLCAST_BUILD_DIR=${PROJECT_BINARY_DIR}")
+  endif()
 endfunction()

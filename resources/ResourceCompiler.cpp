@@ -5,7 +5,7 @@
 //
 // Texts in the source are UTF-8 and are stored in Mac OS Roman. Any error names the source
 // line and leaves no output file behind.
-#include "carbon/src/ResourceFormat.h"
+#include <ResourceFormat.h>
 
 #include <Endian.h>
 #include <TextEncodingConverter.h>

@@ -2,19 +2,15 @@
 // application, the echo application of the tests) needs to run as a separate process that
 // the plug-in finds, launches and drives with Apple Events.
 //
-// A StandInApp
-//   - registers in the process table with its creator code and name, so that GetNextProcess
-//     and GetProcessInformation see it and AESend can reach it;
-//   - receives events on its Unix socket (only from processes of the same user), and hands
-//     each to the handler installed for its event class and ID;
-//   - sends the reply: an 'aevt'/'ansr' event holding what the handler put in it, plus
-//     'errn' when the handler returned an error (errAEEventNotHandled when none was found);
+// A StandInApp receives its events through the carbon layer's AEReceiver (AEReceiver.h:
+// registration in the process table, same-user connections only, replies with 'errn') and
+//   - hands each event to the handler installed for its event class and ID
+//     (errAEEventNotHandled when none was found);
 //   - journals every event it receives, in AEPrint form, one per line, to journal.log in its
 //     data folder $QUILLCAST_HOME/Data/<Name>/ (a line feed inside a text is written as \n).
 //     Lines the kit adds of its own start with '#': "# visible 0", "# front 1" when the
 //     Process Manager hides, shows or fronts the application, and "# malformed event" and
 //     "# refused uid N" for what it turned away;
-//   - tracks whether it is visible and in front;
 //   - unregisters when it quits: on 'aevt'/'quit' (handled by default), on SIGTERM or SIGINT,
 //     and when the StandInApp is destroyed. On SIGTERM or SIGINT it first takes no new
 //     connections and handles every event already sent to it (for a second at most), so that
@@ -45,16 +41,14 @@
 // quit. LaunchApplication starts it the second way.
 #pragma once
 
+#include <AEReceiver.h>
 #include <AppleEvents.h>
 #include <Processes.h>
 
-#include <atomic>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace standin {
 
@@ -83,7 +77,7 @@ class StandInApp {
   void Unregister();
 
   // From a handler: stop once this event has been answered.
-  void RequestQuit() { quitRequested_ = true; }
+  void RequestQuit() { receiver_.Stop(); }
   // True once a quit was requested or a termination signal arrived.
   bool QuitRequested() const;
 
@@ -92,37 +86,21 @@ class StandInApp {
   const std::string &DataFolder() const { return dataFolder_; }  // valid from construction
   std::string JournalPath() const { return dataFolder_ + "/journal.log"; }
   ProcessSerialNumber PSN() const;
-  bool Visible() const { return visible_; }
-  bool Front() const { return front_; }
+  bool Visible() const { return receiver_.Visible(); }
+  bool Front() const { return receiver_.Front(); }
 
   // Appends a line of the application's own to the journal.
   void Journal(const std::string &line);
 
  private:
-  struct Client;
-  struct Frame;
-
-  void AcceptClients();
-  bool ServeReady(int timeoutMs);
-  void Drain();
-  bool ServeClient(Client &client);  // false: drop the client
-  bool HandleFrame(Client &client, const Frame &frame);
   OSErr Dispatch(const AppleEvent &event, AppleEvent &reply);
-  bool SendReply(Client &client, uint32_t sequence, const AppleEvent &reply);
 
   OSType creator_;
   std::string name_;
   std::string dataFolder_;
   std::map<std::pair<AEEventClass, AEEventID>, EventHandler> handlers_;
-  std::map<uint64_t, std::unique_ptr<Client>> clients_;  // by serial number: in the order they connected
-  uint64_t nextClient_ = 2;  // 0 and 1 stand for the listener and the wake-up pipe
-  int listener_ = -1;
-  int epoll_ = -1;
   int journal_ = -1;
-  bool registered_ = false;
-  std::atomic<bool> quitRequested_{false};
-  bool visible_ = true;
-  bool front_ = false;
+  carbon::AEReceiver receiver_;
 };
 
 // Installs an application on a volume: the folder <volumeRoot>/<name>.app with
@@ -132,6 +110,15 @@ class StandInApp {
 // line. name is at most 59 bytes and has no '/' (bdNamErr).
 OSErr InstallApplication(const std::string &volumeRoot, const std::string &name, OSType creator,
                          const std::string &executablePath);
+
+// The machine's Applications volume as FindFolder has it, $QUILLCAST_HOME/Applications,
+// created when missing.
+std::string ApplicationsVolume();
+
+// Launches the application installed as <volumeRoot>/<name>.app (LaunchApplication with
+// these flags) and gives its process serial number; the Process Manager's error otherwise.
+OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name, ProcessSerialNumber *psn,
+                                 LaunchFlags flags = launchContinue | launchNoFileFlags);
 
 // The whole main() of a stand-in. With the arguments "--install VOLUME" it installs the
 // running executable on VOLUME under name and creator, prints what it did, and returns 0

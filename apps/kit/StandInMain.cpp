@@ -1,9 +1,9 @@
-// Installing a stand-in on a volume, and the main() that every stand-in shares.
+// Installing a stand-in on a volume, launching it, and the main() that every stand-in shares.
 #include "apps/kit/StandInApp.h"
 
-#include "carbon/src/DesktopDatabase.h"
-
 #include <Endian.h>
+#include <Folders.h>
+#include <LaunchServices.h>
 #include <MacErrors.h>
 
 #include <fcntl.h>
@@ -62,7 +62,35 @@ OSErr InstallApplication(const std::string &volumeRoot, const std::string &name,
   std::string link = contents + "/MacOS/" + name;
   unlink(link.c_str());
   if (symlink(executablePath.c_str(), link.c_str()) != 0) return ioErr;
-  return carbon::AddDesktopEntry(volumeRoot, creator, name + ".app");
+  FSRef application;
+  std::string folder = volumeRoot + "/" + name + ".app";
+  err = FSPathMakeRef(reinterpret_cast<const UInt8 *>(folder.c_str()), &application, nullptr);
+  return err != noErr ? err : OSErr(LSRegisterFSRef(&application, true));
+}
+
+std::string ApplicationsVolume() {
+  int16_t vRefNum = 0;
+  long dirID = 0;
+  FindFolder(kOnSystemDisk, kApplicationsFolderType, kCreateFolder, &vRefNum, &dirID);
+  return std::string(CarbonHomeFolder()) + "/Applications";
+}
+
+OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name, ProcessSerialNumber *psn,
+                                 LaunchFlags flags) {
+  std::string folder = volumeRoot + "/" + name + ".app";
+  FSRef application;
+  FSSpec spec{};
+  OSErr err = FSPathMakeRef(reinterpret_cast<const UInt8 *>(folder.c_str()), &application, nullptr);
+  if (err == noErr) err = FSGetCatalogInfo(&application, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr);
+  if (err != noErr) return err;
+  LaunchParamBlockRec params{};
+  params.launchBlockID = extendedBlock;
+  params.launchEPBLength = extendedBlockLen;
+  params.launchControlFlags = flags;
+  params.launchAppSpec = &spec;
+  err = LaunchApplication(&params);
+  if (err == noErr) *psn = params.launchProcessSN;
+  return err;
 }
 
 int StandInMain(int argc, char **argv, OSType creator, const std::string &name,

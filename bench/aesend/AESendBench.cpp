@@ -3,7 +3,6 @@
 // reply, beside a bare Unix-socket ping-pong of the same byte counts with a forked process.
 // Prints each and the ratio to the ping-pong; the target is within 2x.
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
 
 #include <AppleEvents.h>
 #include <MacErrors.h>
@@ -147,19 +146,13 @@ bool StartEcho(const std::string &home) {
   setenv("QUILLCAST_HOME", home.c_str(), 1);
   unsetenv("QUILLCAST_AE_TRACE");
   prctl(PR_SET_CHILD_SUBREAPER, 1);  // the launched application comes back here to be reaped
-  std::string applications = carbon::Volumes().at(1).root;
+  std::string applications = standin::ApplicationsVolume();
   const char *build = std::getenv("QUILLCAST_BUILD_DIR");
   std::string executable = std::string(build != nullptr ? build : ".") + "/apps/bin/echo";
-  FSSpec spec{};
   if (standin::InstallApplication(applications, "Echo", FourCC("Echo"), executable) != noErr ||
-      carbon::PathToFSSpec(applications + "/Echo.app", &spec) != noErr) {
+      standin::LaunchInstalledApplication(applications, "Echo", &echoProcess) != noErr) {
     return false;
   }
-  LaunchParamBlockRec params{};
-  params.launchControlFlags = launchContinue | launchNoFileFlags;
-  params.launchAppSpec = &spec;
-  if (LaunchApplication(&params) != noErr) return false;
-  echoProcess = params.launchProcessSN;
   AppleEvent event = MessageEvent();
   AppleEvent reply;
   eventBytes = AESizeOfFlattenedDesc(&event);

@@ -8,7 +8,6 @@
 // which on a file system that has just deleted many files costs far more than usual. The
 // machines live in the temporary folder (TMPDIR).
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
 
 #include <AppleEvents.h>
 #include <MacErrors.h>
@@ -48,19 +47,12 @@ struct Client {
     home = mkdtemp(pattern.data());
     setenv("QUILLCAST_HOME", home.c_str(), 1);
     unsetenv("QUILLCAST_AE_TRACE");
-    std::string volume = carbon::Volumes().at(1).root;
+    std::string volume = standin::ApplicationsVolume();
     std::string executable = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/" + name;
-    FSSpec appFile{};
-    LaunchParamBlockRec params{};
-    params.launchBlockID = extendedBlock;
-    params.launchEPBLength = extendedBlockLen;
-    params.launchControlFlags = launchContinue | launchNoFileFlags;
-    params.launchAppSpec = &appFile;
-    if (standin::InstallApplication(volume, name == "echo" ? "Echo" : name, creator, executable) != noErr ||
-        carbon::PathToFSSpec(volume + "/" + (name == "echo" ? "Echo" : name) + ".app", &appFile) != noErr ||
-        LaunchApplication(&params) != noErr)
+    std::string installed = name == "echo" ? "Echo" : name;
+    if (standin::InstallApplication(volume, installed, creator, executable) != noErr ||
+        standin::LaunchInstalledApplication(volume, installed, &psn) != noErr)
       std::fprintf(stderr, "cannot launch %s\n", name.c_str());
-    psn = params.launchProcessSN;
   }
   ~Client() {
     AppleEvent quit = Event(kCoreEventClass, kAEQuitApplication), reply;

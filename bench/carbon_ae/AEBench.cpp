@@ -4,7 +4,7 @@
 // sends back a reply, which the sender unflattens and reads. The baseline allocates and copies
 // the same bytes as the two flattened messages. The target is 10,000 messages a second end to
 // end, sockets included, so this side should stay in the low microseconds.
-#include "AETestSupport.h"
+#include "tests/carbon_ae/AETestSupport.h"
 
 #include <benchmark/benchmark.h>
 

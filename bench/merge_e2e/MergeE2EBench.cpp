@@ -12,7 +12,6 @@
 // that the plug-in makes after every message it sends; its merges run with the carbon
 // layer's time scale at kMailTimeScale, which the summary states.
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
 #include "external/External.h"
 #include "host/StandIns.h"
 #include "send/MessageEvent.h"
@@ -158,7 +157,7 @@ struct Machine {
     unsetenv("QUILLCAST_AE_TRACE");
     outbox = fs::path(home) / "Data" / name / "outbox" / "new";
     std::string executable = std::string(QUILLCAST_BUILD_DIR_PATH) + "/apps/bin/" + name;
-    if (standin::InstallApplication(carbon::Volumes().at(1).root, name, creator, executable) != noErr)
+    if (standin::InstallApplication(standin::ApplicationsVolume(), name, creator, executable) != noErr)
       std::fprintf(stderr, "cannot install %s\n", name.c_str());
     globals.clear();
     Call("Init");

@@ -13,6 +13,7 @@
 #include "ProcTime.h"
 #include "ProcessTable.h"
 
+#include <AEReceiver.h>
 #include <MacErrors.h>
 #include <Processes.h>
 

@@ -2,6 +2,7 @@
 // folders (<Name>.app with a PkgInfo) at the top of each emulated volume other than the
 // system disk, in volume order and then by name. Setting QUILLCAST_LS_DISABLED=1 makes every
 // search fail, so that the desktop-database search behind it can be exercised.
+// LSRegisterFSRef writes the desktop database that the search behind it reads.
 #include "CarbonPaths.h"
 #include "DesktopDatabase.h"
 
@@ -62,4 +63,13 @@ OSStatus LSFindApplicationForInfo(OSType inCreator, CFStringRef, CFStringRef, FS
   }
   if (outAppRef != nullptr) carbon::PathToFSRef(path, outAppRef);
   return noErr;
+}
+
+OSStatus LSRegisterFSRef(const FSRef *inRef, Boolean) {
+  std::string path;
+  if (inRef == nullptr || !carbon::FSRefToPath(inRef, &path)) return paramErr;
+  OSType creator = 0;
+  if (!carbon::ReadPackageCreator(path, &creator)) return kLSNotAnApplicationErr;
+  size_t slash = path.rfind('/');
+  return carbon::AddDesktopEntry(slash == 0 ? "/" : path.substr(0, slash), creator, path.substr(slash + 1));
 }

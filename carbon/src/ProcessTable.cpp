@@ -5,6 +5,7 @@
 
 #include "CarbonPaths.h"
 
+#include <AEReceiver.h>
 #include <MacErrors.h>
 
 #include <dirent.h>

@@ -74,10 +74,6 @@ OSErr SetEntryVisible(pid_t pid, bool visible);
 bool ReadFrontProcess(pid_t *pid, uint64_t *started);
 OSErr WriteFrontProcess(pid_t pid, uint64_t started);
 
-// The data folder of the application of that name, $QUILLCAST_HOME/Data/<name> (created
-// 0700): its journal, its log, and whatever it keeps on disk.
-std::string DataFolderFor(const std::string &name);
-
 // Writes bytes to a file of the run folder atomically (temporary file, then rename), 0600.
 OSErr ReplaceFile(const std::string &path, std::string_view bytes);
 bool ReadSmallFile(const std::string &path, size_t limit, std::string *bytes);

@@ -2,7 +2,7 @@
 // bytes as hostile: each offset and length is compared with what is really there before use.
 #include "ResourceFile.h"
 
-#include "ResourceFormat.h"
+#include <ResourceFormat.h>
 
 #include <Endian.h>
 #include <MacErrors.h>

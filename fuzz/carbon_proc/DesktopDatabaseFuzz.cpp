@@ -1,6 +1,6 @@
 // A volume's desktop database may have been written by anyone: every line must be taken or
 // passed over safely, and what is taken must survive the writer unchanged.
-#include "carbon/src/DesktopDatabase.h"
+#include "DesktopDatabase.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Bytes on an application's socket come from another process: the frame reader must hand
 // out only whole frames within bounds, or stop as broken, whatever arrives.
-#include "carbon/src/AEWire.h"
+#include "AEWire.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

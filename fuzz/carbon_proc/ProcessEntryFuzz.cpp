@@ -1,6 +1,6 @@
 // Process-table entries are written by other processes: any text must parse or be refused,
 // and what parses must come back the same through the writer.
-#include "carbon/src/ProcessTable.h"
+#include "ProcessTable.h"
 
 #include <cstdlib>
 

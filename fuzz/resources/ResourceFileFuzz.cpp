@@ -1,7 +1,7 @@
 // Fuzz target: a resource file from anywhere. The map is checked, then every resource is
 // read the way its users read it: loaded and converted to host order, walked as a string
 // list, and, for 'ALRT' and 'DITL', shown as an alert. No input may read outside the file.
-#include "carbon/src/ResourceFile.h"
+#include "ResourceFile.h"
 
 #include <Dialogs.h>
 #include <MacErrors.h>

@@ -20,7 +20,6 @@
 #include <utility>
 
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
 
 namespace standintest {
 
@@ -103,19 +102,10 @@ class StandInClient : public ::testing::Test {
     data_ = home_ + "/Data/" + name;
     std::filesystem::create_directories(data_);
     if (!accounts.empty()) std::ofstream(data_ + "/accounts.conf") << accounts;
-    std::string volume = carbon::Volumes().at(1).root;
-    std::filesystem::create_directories(volume);
+    std::string volume = standin::ApplicationsVolume();
     std::string executable = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/" + name;
     ASSERT_EQ(standin::InstallApplication(volume, name, creator, executable), noErr);
-    FSSpec appFile{};
-    ASSERT_EQ(carbon::PathToFSSpec(volume + "/" + name + ".app", &appFile), noErr);
-    LaunchParamBlockRec params{};
-    params.launchBlockID = extendedBlock;
-    params.launchEPBLength = extendedBlockLen;
-    params.launchControlFlags = launchContinue | launchNoFileFlags;
-    params.launchAppSpec = &appFile;
-    ASSERT_EQ(LaunchApplication(&params), noErr);
-    psn_ = params.launchProcessSN;
+    ASSERT_EQ(standin::LaunchInstalledApplication(volume, name, &psn_), noErr);
   }
 
   void TearDown() override {

@@ -1,4 +1,4 @@
-#include "../../carbon/src/CarbonPaths.h"
+#include "CarbonPaths.h"
 
 #include <MacErrors.h>
 

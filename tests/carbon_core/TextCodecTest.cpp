@@ -1,7 +1,7 @@
 // The codecs under the Text Encoding Converter and the Apple Event text coercions.
 #include <gtest/gtest.h>
 
-#include "carbon/src/TextCodec.h"
+#include "TextCodec.h"
 
 using carbon::Codec;
 

@@ -5,11 +5,11 @@
 
 #include "apps/kit/StandInApp.h"
 
-#include "carbon/src/AETrace.h"
-#include "carbon/src/AEWire.h"
-#include "carbon/src/CarbonPaths.h"
-#include "carbon/src/ProcTime.h"
-#include "carbon/src/ProcessTable.h"
+#include "AETrace.h"
+#include "AEWire.h"
+#include "CarbonPaths.h"
+#include "ProcTime.h"
+#include "ProcessTable.h"
 
 #include <MacErrors.h>
 

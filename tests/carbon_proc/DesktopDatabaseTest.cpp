@@ -3,9 +3,9 @@
 #include "ProcTestSupport.h"
 
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
-#include "carbon/src/DesktopDatabase.h"
-#include "carbon/src/ProcessTable.h"
+#include "CarbonPaths.h"
+#include "DesktopDatabase.h"
+#include "ProcessTable.h"
 
 #include <Files.h>
 #include <LaunchServices.h>

@@ -1,7 +1,7 @@
 // Internet Config hands URLs to xdg-open; a stand-in opener on the PATH records them.
 #include "ProcTestSupport.h"
 
-#include "carbon/src/ProcessTable.h"
+#include "ProcessTable.h"
 
 #include <InternetConfig.h>
 #include <MacErrors.h>

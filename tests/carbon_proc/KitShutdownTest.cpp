@@ -3,8 +3,7 @@
 // message it was sent.
 #include "ProcTestSupport.h"
 
-#include "carbon/src/ProcessTable.h"
-
+#include <AEReceiver.h>
 #include <MacErrors.h>
 
 #include <sys/wait.h>
@@ -48,7 +47,9 @@ TEST_F(KitShutdownTest, TerminationHandlesEveryEventAlreadySent) {
     // Handled, each once and in the order sent.
     SInt32 next = 0;
     for (const std::string &line : ReadLines(carbon::DataFolderFor("Echo") + "/journal.log")) {
-      if (line.rfind("# note ", 0) == 0) EXPECT_EQ(line, "# note " + std::to_string(next++));
+      if (line.rfind("# note ", 0) == 0) {
+        EXPECT_EQ(line, "# note " + std::to_string(next++));
+      }
     }
     EXPECT_EQ(next, kEvents);
     ProcessInfoRec info{};

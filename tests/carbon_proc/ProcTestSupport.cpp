@@ -1,7 +1,6 @@
 #include "ProcTestSupport.h"
 
 #include "apps/kit/StandInApp.h"
-#include "carbon/src/CarbonPaths.h"
 
 #include <MacErrors.h>
 
@@ -68,7 +67,7 @@ std::string EchoExecutable() {
 }
 
 std::string ApplicationsFolder() {
-  return carbon::Volumes().at(1).root;
+  return standin::ApplicationsVolume();
 }
 
 OSErr InstallEcho(const std::string &volume) {
@@ -77,17 +76,7 @@ OSErr InstallEcho(const std::string &volume) {
 
 OSErr LaunchEcho(ProcessSerialNumber *psn, LaunchFlags flags) {
   OSErr err = InstallEcho(ApplicationsFolder());
-  FSSpec spec{};
-  if (err == noErr) err = carbon::PathToFSSpec(ApplicationsFolder() + "/Echo.app", &spec);
-  if (err != noErr) return err;
-  LaunchParamBlockRec params{};
-  params.launchBlockID = extendedBlock;
-  params.launchEPBLength = extendedBlockLen;
-  params.launchControlFlags = flags;
-  params.launchAppSpec = &spec;
-  err = LaunchApplication(&params);
-  if (err == noErr) *psn = params.launchProcessSN;
-  return err;
+  return err != noErr ? err : standin::LaunchInstalledApplication(ApplicationsFolder(), "Echo", psn, flags);
 }
 
 pid_t StartSleeper() {

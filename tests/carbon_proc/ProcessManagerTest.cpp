@@ -2,8 +2,8 @@
 // processes, so that stale, reused and out-of-order entries can be arranged exactly.
 #include "ProcTestSupport.h"
 
-#include "carbon/src/CarbonPaths.h"
-#include "carbon/src/ProcessTable.h"
+#include "CarbonPaths.h"
+#include "ProcessTable.h"
 
 #include <MacErrors.h>
 
