@@ -15,11 +15,18 @@
 # root, to target and (scope PUBLIC or INTERFACE) to whatever links it.
 function(quillcast_show_folder target scope)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  quillcast_link_folder(${PROJECT_BINARY_DIR}/include/${target} ${folder})
+  target_include_directories(${target} ${scope} ${PROJECT_BINARY_DIR}/include/${target})
+endfunction()
+
+# root/folder becomes a link to the source folder of that name. The root is made afresh, so
+# that a link left by an earlier layout (a folder that has since moved) is never written
+# through.
+function(quillcast_link_folder root folder)
+  file(REMOVE_RECURSE ${root})
   get_filename_component(parent ${root}/${folder} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})
-  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
-  target_include_directories(${target} ${scope} ${root})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
 endfunction()
 
 function(quillcast_hide_symbols target)
@@ -45,9 +52,25 @@ function(quillcast_library name)
   quillcast_hide_symbols(${name})
 endfunction()
 
-# A module of the plug-in, linked into the bundle through the modules that use it.
+# A module of the plug-in, linked into the bundle through the modules that use it. It may use
+# only the carbon layer and modules of the plug-in declared before it, so the modules form no
+# circle and the plug-in reaches nothing outside itself but the carbon layer.
 function(quillcast_plugin_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  foreach(dep ${ARG_DEPS})
+    if(dep MATCHES "^carbon(_[a-z]+)?$")
+      continue()
+    endif()
+    if(TARGET ${dep})
+      get_target_property(module ${dep} QUILLCAST_PLUGIN_MODULE)
+    endif()
+    if(NOT TARGET ${dep} OR NOT module)
+      message(FATAL_ERROR "${name} uses ${dep}, which is not the carbon layer or a module of the plug-in declared "
+                          "before it")
+    endif()
+  endforeach()
   quillcast_library(${name} ${ARGN})
+  set_target_properties(${name} PROPERTIES QUILLCAST_PLUGIN_MODULE TRUE)
 endfunction()
 
 # A stand-in application: an executable on the stand-in kit, written to apps/bin under
@@ -62,9 +85,7 @@ endfunction()
 
 # Test helpers and white-box access, shared by tests, fuzz targets and benchmarks.
 add_library(quillcast_test_helpers INTERFACE)
-set(QUILLCAST_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests)
-file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers)
-file(CREATE_LINK ${QUILLCAST_TESTS_DIR} ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers/tests SYMBOLIC)
+quillcast_link_folder(${PROJECT_BINARY_DIR}/include/quillcast_test_helpers tests)
 target_include_directories(quillcast_test_helpers INTERFACE ${PROJECT_BINARY_DIR}/include/quillcast_test_helpers)
 
 function(quillcast_carbon_internals target)

@@ -7,9 +7,10 @@
 
 #include "clients/AccountDiscovery.h"
 #include "clients/EmailClients.h"
-#include "external/HostCallbacks.h"
+#include "external/host/HostCallbacks.h"
 #include "merge/MergePreparation.h"
 #include "merge/MergedMessage.h"
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 #include "support/Conversions.h"
@@ -194,8 +195,7 @@ const XTableEntry g_external_table[2] = {
 
 extern "C" void getXtable(const XCallback *operations, XDeleteRoutine deleteRoutine, const char **nameOut,
                           const XTableEntry **tableOut, XFreeRoutine *freeOut) {
-  s_operations = operations;
-  s_delete = deleteRoutine;
+  SetHostCallbacks(operations, deleteRoutine);
   *nameOut = g_external_name;
   *tableOut = g_external_table;
   *freeOut = std::free;

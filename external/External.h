@@ -8,7 +8,7 @@
 
 #include <MacTypes.h>
 
-#include "external/HostABI.h"
+#include "external/host/HostABI.h"
 
 extern "C" {
 __attribute__((visibility("default"))) void getXtable(const XCallback *operations,

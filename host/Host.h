@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "external/HostABI.h"
+#include "external/host/HostABI.h"
 #include "host/Script.h"
 
 namespace host {

@@ -6,22 +6,10 @@
 
 #include "clients/ClientConnection.h"
 #include "clients/EmailClients.h"
-#include "external/HostGlobals.h"
-#include "merge/MergedMessage.h"
+#include "external/host/HostGlobals.h"
 #include "send/SendDispatcher.h"
 #include "support/ErrorReporting.h"
 #include "support/StringUtils.h"
-
-Handle mergeParam[kMergeTemplates];
-MergePlace *mergePlace;
-UInt32 mergePlaces;
-MergeCell *mergeCell;
-SInt16 mergeFields;
-UInt32 mergeEncoding;
-Boolean mergeStuffit;
-Boolean mergeHTML;
-EmailClientConnection *connection;
-SInt32 connectionMessages;
 
 namespace {
 
@@ -111,22 +99,6 @@ UInt32 ScanTemplate(const char *text, UInt32 textLength, const char *fieldList, 
   return found;
 }
 
-UInt32 MergeTemplateLength(UInt16 index) {
-  Handle h = mergeParam[index];
-  if (h == nullptr || *h == nullptr) return 0;
-  size_t length = strnlen(*h, size_t(GetHandleSize(h)));
-  return length > 0xFFFFFFFFu ? 0xFFFFFFFFu : UInt32(length);
-}
-
-void ReleaseMergePlaces() {
-  DisposePtr(reinterpret_cast<Ptr>(mergePlace));
-  DisposePtr(reinterpret_cast<Ptr>(mergeCell));
-  mergePlace = nullptr;
-  mergeCell = nullptr;
-  mergePlaces = 0;
-  mergeFields = 0;
-}
-
 Boolean PrepareMergePlaces(const char *fieldList) {
   ReleaseMergePlaces();
 
@@ -168,7 +140,7 @@ void ReadMergeOptions() {
 
 Boolean StartEmailClientConnection(const char *clientName) {
   // A merge left prepared without "Fnsh" would otherwise leak its state and connection.
-  FinishEmailClientConnection();
+  ReleaseMergeState();
   OSType creator = FindEmailClientCreator(clientName != nullptr ? clientName : "");
   if (creator == 0) return false;
   EmailClientInfo info;

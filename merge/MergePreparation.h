@@ -8,57 +8,10 @@
 // for the field whose line of the field list equals it, compared without regard to case.
 // A name that matches no line stays in the text as written.
 //
-// This module owns the merge state below, which lives from "Strt" to "Fnsh"
-// (FinishEmailClientConnection in MergedMessage.h releases it). The template handles, the
-// place and cell tables and the connection are the merge's; nobody else disposes them.
+// What it prepares is the merge state (MergeState.h).
 #pragma once
 
-#include <MacTypes.h>
-
-struct EmailClientConnection;
-
-// Template indexes into mergeParam, with the code of the host global each is read from.
-enum : UInt16 {
-  kTemplateSubject = 0,      // 'Subj'
-  kTemplateMessage = 1,      // 'Mesg'
-  kTemplateTo = 2,           // 'To  '
-  kTemplateCc = 3,           // 'Cc  '
-  kTemplateBcc = 4,          // 'Bcc '
-  kTemplateAttachments = 5,  // 'Atch'
-  kTemplateEncoding = 6,     // 'Encd' option
-  kTemplateStuffit = 7,      // 'Stuf' option
-  kTemplateAccount = 8,      // 'Acnt'
-  kTemplateHTML = 9,         // 'HTML' option
-  kMergeTemplates = 10,
-};
-
-// MergePlace.field of the record-number placeholder «§∆».
-enum : UInt16 { kRecordNumberField = 0xFFFE };
-
-// One recognised placeholder.
-struct MergePlace {
-  UInt16 param;   // template index 0-9
-  UInt16 field;   // zero-based field index (line of the field list - 1), or kRecordNumberField
-  UInt32 offset;  // byte offset of its « in the template text
-  UInt32 length;  // bytes of the whole placeholder, both marks included
-};
-
-// Where one field's value lies in the record being merged.
-struct MergeCell {
-  UInt32 offset;
-  UInt32 length;
-};
-
-extern Handle mergeParam[kMergeTemplates];  // NUL-terminated, CR line ends; null: no value
-extern MergePlace *mergePlace;              // in template order, then by position; NewPtr
-extern UInt32 mergePlaces;                  // entries in mergePlace
-extern MergeCell *mergeCell;                // one per field the templates use; NewPtr
-extern SInt16 mergeFields;                  // highest field line any placeholder names; 0: none
-extern UInt32 mergeEncoding;                // attachment encoding code 0-6
-extern Boolean mergeStuffit;                // compress attachments
-extern Boolean mergeHTML;                   // the body is HTML
-extern EmailClientConnection *connection;   // the merge's open connection, or null
-extern SInt32 connectionMessages;           // "Merg" calls on this connection
+#include "merge/MergeState.h"
 
 // "Strt". Any merge still prepared is finished first (its state released, its connection
 // closed). False for an unknown or unavailable client, an allocation failure (reported) or
@@ -77,16 +30,10 @@ SInt16 SearchLine(const char *name, UInt32 length, const char *list);
 UInt32 ScanTemplate(const char *text, UInt32 textLength, const char *fieldList, UInt16 param,
                     MergePlace *places, SInt16 *highestField);
 
-// Length of template i's text: up to its NUL, within its handle; 0 when it is missing.
-UInt32 MergeTemplateLength(UInt16 index);
-
 // Builds mergePlace, mergePlaces, mergeCell and mergeFields from the templates in
 // mergeParam and the field list (may be null), with one count pass and one record pass.
 // False when a table cannot be allocated (reported through TestMemError).
 Boolean PrepareMergePlaces(const char *fieldList);
-
-// Releases the place and cell tables and sets their counts to 0.
-void ReleaseMergePlaces();
 
 // Sets mergeEncoding, mergeStuffit and mergeHTML from templates 6, 7 and 9.
 void ReadMergeOptions();

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "clients/ClientConnection.h"
-#include "merge/MergePreparation.h"
+#include "merge/MergeState.h"
 #include "send/SendDispatcher.h"
-#include "store/Preferences.h"
+#include "store/Globals.h"
 #include "store/RecordStore.h"
 #include "support/ErrorReporting.h"
 
@@ -151,14 +151,5 @@ Boolean CreateMergedEmailMessage(SInt32 index) {
 }
 
 void FinishEmailClientConnection() {
-  for (Handle &param : mergeParam) {
-    DisposeHandle(param);
-    param = nullptr;
-  }
-  ReleaseMergePlaces();
-  if (connection != nullptr) {
-    if (connectionMessages >= kHideClientAtMessage) ShowHideEmailClientConnection(connection, true);
-    CloseEmailClientConnection(connection);
-    connection = nullptr;
-  }
+  ReleaseMergeState();
 }

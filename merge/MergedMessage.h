@@ -6,7 +6,7 @@
 //
 // Ownership: the record copy and the merged text are allocated and released inside each
 // call; the message handed to the dispatcher points into the merged text and lives only
-// for the send. The merge state is MergePreparation.h's.
+// for the send. The merge state is MergeState.h's.
 #pragma once
 
 #include <MacTypes.h>
@@ -20,6 +20,3 @@ Boolean CreateMergedEmailMessage(SInt32 index);
 // "Fnsh": releases the templates and tables, shows the client again if it was hidden, and
 // closes the connection. Harmless when no merge is prepared.
 void FinishEmailClientConnection();
-
-// The client is hidden when this many messages have been merged on one connection.
-enum : SInt32 { kHideClientAtMessage = 5 };

@@ -7,14 +7,13 @@
 #include <MacMemory.h>
 #include <Resources.h>
 
+#include "store/Globals.h"
 #include "support/Conversions.h"
 #include "support/ErrorReporting.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-Globals globals;
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The plug-in's global state, the preferences file, and the record-store block: the one
-// binary form of a record store in files, shared by the preferences file and merge set-up
-// files, written by WriteDictionary and read by ReadDictionary.
+// The preferences file, and the record-store block: the one binary form of a record store in
+// files, shared by the preferences file and merge set-up files, written by WriteDictionary
+// and read by ReadDictionary.
 //
 // Record-store block (every integer big-endian):
 //   offset          size        content
@@ -19,16 +19,8 @@
 
 #include <Files.h>
 #include <MacTypes.h>
-#include <Processes.h>
 
 #include "store/RecordStore.h"
-
-struct Globals {
-  RecordStore records;                   // absent until "Init", released by "Kill"
-  ProcessSerialNumber fileMakerProcess;  // the FileMaker Pro found by "FMPx"
-};
-
-extern Globals globals;  // zero-filled at load: the record store starts absent
 
 constexpr UInt32 kBlockCountSize = 4;
 constexpr UInt32 kBlockOffsetSize = 4;

@@ -22,6 +22,7 @@
 #include "merge/MergedMessage.h"
 #include "send/MessageEvent.h"
 #include "send/SendDispatcher.h"
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 

@@ -5,6 +5,7 @@
 #include <MacMemory.h>
 
 #include "external/External.h"
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 #include "tests/support/PluginResources.h"

@@ -17,6 +17,7 @@
 #include "merge/MergedMessage.h"
 #include "send/MessageEvent.h"
 #include "send/SendDispatcher.h"
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 #include "support/StringUtils.h"

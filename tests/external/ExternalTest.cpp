@@ -1,11 +1,12 @@
 // The external's entry and dispatch, the host callbacks and the host globals, driven the
 // way a host drives them, over a fresh QUILLCAST_HOME.
 #include "external/External.h"
-#include "external/HostCallbacks.h"
-#include "external/HostGlobals.h"
+#include "external/host/HostCallbacks.h"
+#include "external/host/HostGlobals.h"
 
 #include <MacMemory.h>
 
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "tests/support/PluginResources.h"
 

@@ -1,4 +1,5 @@
 // The record-store block and the preferences file, over a fresh QUILLCAST_HOME.
+#include "store/Globals.h"
 #include "store/Preferences.h"
 
 #include <Folders.h>

@@ -1,9 +1,9 @@
 // The host globals table and the fetch of one global into the plug-in's text form.
-#include "external/HostGlobals.h"
+#include "external/host/HostGlobals.h"
 
 #include <MacMemory.h>
 
-#include "external/HostCallbacks.h"
+#include "external/host/HostCallbacks.h"
 #include "support/Conversions.h"
 
 #include <cstdlib>

@@ -1,14 +1,16 @@
 // The host callback wrappers.
-#include "external/HostCallbacks.h"
+#include "external/host/HostCallbacks.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// The host's table and string-release routine, kept here alone: every call to the host goes
+// through the wrappers below.
 const XCallback *s_operations = nullptr;
 XDeleteRoutine s_delete = nullptr;
-
-namespace {
 
 intptr_t Word(const void *p) {
   return reinterpret_cast<intptr_t>(p);
@@ -30,6 +32,11 @@ struct NumberText {
 };
 
 }  // namespace
+
+void SetHostCallbacks(const XCallback *operations, XDeleteRoutine deleteRoutine) {
+  s_operations = operations;
+  s_delete = deleteRoutine;
+}
 
 char *retstr(char *text) {
   if (text == nullptr) return nullptr;

@@ -4,16 +4,17 @@
 // nothing or the copy failed) or released at once. The host's string is released exactly
 // once in either case. status is the caller's and is passed through to the host unchanged.
 //
-// getXtable sets s_operations and s_delete before any other call; the wrappers must not be
-// called before that.
+// getXtable hands over the host's table and release routine (SetHostCallbacks) before any
+// other call; the wrappers must not be called before that.
 #pragma once
 
 #include <MacTypes.h>
 
-#include "external/HostABI.h"
+#include "external/host/HostABI.h"
 
-extern const XCallback *s_operations;
-extern XDeleteRoutine s_delete;
+// Keeps the host's callback table (s_operations) and string-release routine (s_delete) for
+// the wrappers below; both must outlive every later call.
+void SetHostCallbacks(const XCallback *operations, XDeleteRoutine deleteRoutine);
 
 // The copy-and-release step: a malloc copy of text (caller frees), the host's text released.
 char *retstr(char *text);

@@ -1,0 +1,3 @@
+#include "store/Globals.h"
+
+Globals globals;
