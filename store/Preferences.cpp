@@ -33,15 +33,14 @@ Boolean ReadBytes(SInt16 fileRef, void *bytes, long count) {
 }
 
 Boolean WriteBigEndian32(SInt16 fileRef, UInt32 value) {
-  UInt8 bytes[4];
-  PutBigEndian32(bytes, value);
-  return WriteBytes(fileRef, bytes, 4);
+  UInt32 bytes = EndianU32_NtoB(value);
+  return WriteBytes(fileRef, &bytes, 4);
 }
 
 Boolean ReadBigEndian32(SInt16 fileRef, UInt32 *value) {
-  UInt8 bytes[4];
-  if (!ReadBytes(fileRef, bytes, 4)) return false;
-  *value = GetBigEndian32(bytes);
+  UInt32 bytes = 0;
+  if (!ReadBytes(fileRef, &bytes, 4)) return false;
+  *value = EndianU32_BtoN(bytes);
   return true;
 }
 
@@ -62,7 +61,7 @@ Handle ReadBlockOffsets(SInt16 fileRef, UInt32 n, SInt64 bytesLeft, UInt32 *tota
   auto *entries = reinterpret_cast<UInt32 *>(*offsets);
   Boolean valid = ReadBytes(fileRef, entries, long(size));
   for (UInt32 i = 0; valid && i <= n; i++) {
-    entries[i] = GetBigEndian32(&entries[i]);
+    entries[i] = EndianU32_BtoN(entries[i]);
     valid = i == 0 ? entries[0] == 0 : entries[i] >= entries[i - 1];
   }
   if (!valid || entries[n] > bytesLeft - size || entries[n] > UInt32(INT32_MAX)) {
@@ -84,7 +83,7 @@ void ConvertLoadedRecords(UInt8 *bytes, UInt32 count) {
   }
 }
 
-// A name for the file that a save writes before it replaces the preferences file.
+// A name for the file that a save writes before it takes the preferences file's place.
 void MakeReplacementSpec(const FSSpec *file, FSSpec *replacement) {
   static const UInt8 kSuffix[] = " (new)";
   *replacement = *file;
@@ -104,6 +103,13 @@ Boolean WritePreferencesSections(SInt16 fileRef, const char *text) {
   }
   long position = 0;
   return GetFPos(fileRef, &position) == noErr && SetEOF(fileRef, position) == noErr;
+}
+
+// The complete replacement takes the preferences file's place: the two files exchange their
+// contents, so the replacement's name then holds the old contents. With no preferences file
+// yet, the replacement is renamed to it.
+void PutReplacementInPlace(const FSSpec *replacement, const FSSpec *file) {
+  if (FSpExchangeFiles(replacement, file) == fnfErr) FSpRename(replacement, file->name);
 }
 
 }  // namespace
@@ -160,7 +166,8 @@ void SavePreferences(const char *text) {
   if (status != noErr) return;
   Boolean written = WritePreferencesSections(fileRef, text);
   written = FSClose(fileRef) == noErr && written;
-  if (!written || FSpReplaceAtomically(&replacement, &file) != noErr) FSpDelete(&replacement);
+  if (written) PutReplacementInPlace(&replacement, &file);
+  FSpDelete(&replacement);  // the old contents, or a save that did not complete
 }
 
 char *LoadPreferences() {
@@ -194,10 +201,10 @@ Boolean WriteDictionary(SInt16 fileRef, const RecordStore *store) {
   auto items = UInt32(store->items);
   if (!WriteBigEndian32(fileRef, items)) return false;
   const auto *offsets = reinterpret_cast<const UInt32 *>(*store->offsets);
-  UInt8 chunk[kOffsetChunk * kBlockOffsetSize];
+  UInt32 chunk[kOffsetChunk];
   for (UInt32 first = 0; first <= items; first += kOffsetChunk) {
     UInt32 count = items + 1 - first < kOffsetChunk ? items + 1 - first : UInt32(kOffsetChunk);
-    for (UInt32 i = 0; i < count; i++) PutBigEndian32(chunk + i * kBlockOffsetSize, offsets[first + i]);
+    for (UInt32 i = 0; i < count; i++) chunk[i] = EndianU32_NtoB(offsets[first + i]);
     if (!WriteBytes(fileRef, chunk, long(count) * kBlockOffsetSize)) return false;
   }
   return WriteBytes(fileRef, *store->data, long(offsets[items]));

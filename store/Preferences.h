@@ -14,7 +14,8 @@
 //   record section  4 bytes of 0 as written; as read, a nonzero first word starts a block
 //   settings text   present only when a text was saved: L (4 bytes), then its L bytes
 // The file ends right after the last section. It is replaced whole on every save: the new
-// contents go to a file beside it, which is renamed over the old one only once complete.
+// contents go to a file beside it, which exchanges contents with the old one (FSpExchangeFiles)
+// only once complete; then the file beside it, holding the old contents, is deleted.
 #pragma once
 
 #include <Files.h>

@@ -1,8 +1,45 @@
-// The one pair of helpers per width through which every big-endian integer in a file or on
-// the wire is read and written. Readers never lay a struct over bytes; they call these.
+// Byte order. The platform's Endian calls turn a value between big-endian (B) and the
+// processor's native order (N); the plug-in uses these, as it would on the original system:
+//   UInt32 raw; FSRead(ref, &count, &raw); UInt32 value = EndianU32_BtoN(raw);
+// Inside the carbon layer and the programs beside the plug-in, every big-endian integer in a
+// file or on the wire is read and written through the one pair of helpers per width below.
+// Readers never lay a struct over bytes; they call these.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+
+constexpr uint16_t EndianU16_BtoN(uint16_t value) {
+  return std::endian::native == std::endian::big ? value : __builtin_bswap16(value);
+}
+constexpr uint32_t EndianU32_BtoN(uint32_t value) {
+  return std::endian::native == std::endian::big ? value : __builtin_bswap32(value);
+}
+constexpr uint64_t EndianU64_BtoN(uint64_t value) {
+  return std::endian::native == std::endian::big ? value : __builtin_bswap64(value);
+}
+constexpr int16_t EndianS16_BtoN(int16_t value) {
+  return int16_t(EndianU16_BtoN(uint16_t(value)));
+}
+constexpr int32_t EndianS32_BtoN(int32_t value) {
+  return int32_t(EndianU32_BtoN(uint32_t(value)));
+}
+// The way back is the same swap, or none.
+constexpr uint16_t EndianU16_NtoB(uint16_t value) {
+  return EndianU16_BtoN(value);
+}
+constexpr uint32_t EndianU32_NtoB(uint32_t value) {
+  return EndianU32_BtoN(value);
+}
+constexpr uint64_t EndianU64_NtoB(uint64_t value) {
+  return EndianU64_BtoN(value);
+}
+constexpr int16_t EndianS16_NtoB(int16_t value) {
+  return EndianS16_BtoN(value);
+}
+constexpr int32_t EndianS32_NtoB(int32_t value) {
+  return EndianS32_BtoN(value);
+}
 
 inline uint16_t GetBigEndian16(const void *at) {
   const auto *p = static_cast<const uint8_t *>(at);

@@ -15,9 +15,10 @@
 // it have type and creator 0.
 //
 // Safe saving: write the new contents into a second file in the same folder (FSpCreate,
-// FSpOpenDF, FSWrite, FSClose), then FSpReplaceAtomically(newSpec, oldSpec). The new file
-// takes the old one's name in one step, so a reader sees either the whole old file or the
-// whole new one, never a mixture, and a failed save leaves the old file as it was.
+// FSpOpenDF, FSWrite, FSClose), then FSpExchangeFiles(newSpec, oldSpec) and FSpDelete(newSpec)
+// (FSpRename when there is no old file yet). The exchange is one step, so a reader sees
+// either the whole old file or the whole new one, never a mixture, and a failed save leaves
+// the old file as it was.
 #pragma once
 
 #include "MacTypes.h"
@@ -68,14 +69,12 @@ OSErr GetEOF(int16_t refNum, long *logEOF);
 OSErr SetEOF(int16_t refNum, long logEOF);
 OSErr FSClose(int16_t refNum);
 
-// Renaming and replacing within one folder. FSpRename: dupFNErr when newName is taken.
-// FSpExchangeFiles: the two files swap contents (and type and creator); both must exist.
-// FSpReplaceAtomically: the file newSpec is flushed to disk and renamed to oldSpec's name in
-// one step, whether oldSpec exists or not; both must be in the same folder (paramErr
-// otherwise). Each counts as one rename for the fault hook.
+// Renaming and exchanging within one volume. FSpRename: dupFNErr when newName is taken.
+// FSpExchangeFiles: the two files swap contents (and type and creator) in one step, both
+// flushed to disk first; both must exist (fnfErr). Each counts as one rename for the fault
+// hook.
 OSErr FSpRename(const FSSpec *spec, ConstStr255Param newName);
 OSErr FSpExchangeFiles(const FSSpec *source, const FSSpec *dest);
-OSErr FSpReplaceAtomically(const FSSpec *newSpec, const FSSpec *oldSpec);
 
 // FSRef and fork calls (merge set-up files).
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);  // path: UTF-8
@@ -123,8 +122,8 @@ OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);         // ioFileCreator, ioIndex ->
 // more operations of that kind succeed and makes the one after fail, once; after < 0 turns
 // it off. Opens are FSpOpenDF, FSOpenFork and FSpCreate; reads FSRead and FSReadFork (the
 // failing read reads nothing); writes FSWrite, FSWriteFork, SetEOF and FSSetForkSize (the
-// failing write writes nothing); renames FSpRename, FSpExchangeFiles and
-// FSpReplaceAtomically. The plug-in never calls it.
+// failing write writes nothing); renames FSpRename and FSpExchangeFiles. The plug-in never
+// calls it.
 enum CarbonFileOp {
   kCarbonFileOpen,
   kCarbonFileRead,

@@ -337,7 +337,12 @@ OSErr FSpExchangeFiles(const FSSpec *source, const FSSpec *dest) {
   OSErr status = carbon::FSSpecToPath(source, &first);
   if (status != noErr || (status = carbon::FSSpecToPath(dest, &second)) != noErr) return status;
   if (Injected(kCarbonFileRename, &status)) return status;
-  if (renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) return noErr;
+  // A safe save exchanges a file just written: its contents reach the disk before its name.
+  if ((status = SyncFile(first)) != noErr || (status = SyncFile(second)) != noErr) return status;
+  if (renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) {
+    SyncFolder(FolderOf(second));
+    return noErr;
+  }
   if (errno != EINVAL && errno != ENOSYS) return errno == EXDEV ? OSErr(paramErr) : StatusForErrno(errno);
   std::string parked = second + ".exchange";
   if (access(first.c_str(), F_OK) != 0 || rename(second.c_str(), parked.c_str()) != 0) return fnfErr;
@@ -346,19 +351,6 @@ OSErr FSpExchangeFiles(const FSSpec *source, const FSSpec *dest) {
     return ioErr;
   }
   return rename(parked.c_str(), first.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr);
-}
-
-OSErr FSpReplaceAtomically(const FSSpec *newSpec, const FSSpec *oldSpec) {
-  std::string fresh;
-  std::string old;
-  OSErr status = carbon::FSSpecToPath(newSpec, &fresh);
-  if (status != noErr || (status = carbon::FSSpecToPath(oldSpec, &old)) != noErr) return status;
-  if (FolderOf(fresh) != FolderOf(old)) return paramErr;
-  if (Injected(kCarbonFileRename, &status)) return status;
-  if ((status = SyncFile(fresh)) != noErr) return status;
-  if (rename(fresh.c_str(), old.c_str()) != 0) return StatusForErrno(errno);
-  SyncFolder(FolderOf(old));
-  return noErr;
 }
 
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) {

@@ -172,22 +172,21 @@ TEST_F(FilesTest, FaultHookFailsExactlyTheChosenOperation) {
   FSClose(ref);
 }
 
-TEST_F(FilesTest, ReplaceAtomicallyKeepsTheOldFileWhenItFails) {
+TEST_F(FilesTest, ExchangeFilesSwapsWholeContentsOrNothing) {
   FSSpec old = MakeFile("Quillcast Preferences", "old contents");
-  FSSpec fresh = MakeFile("Quillcast Preferences.new", "new");
+  FSSpec fresh = MakeFile("Quillcast Preferences (new)", "new");
   CarbonFailFileOp(kCarbonFileRename, 0, ioErr);
-  EXPECT_EQ(FSpReplaceAtomically(&fresh, &old), ioErr);
+  EXPECT_EQ(FSpExchangeFiles(&fresh, &old), ioErr);
   EXPECT_EQ(ReadAll(old), "old contents");
-  EXPECT_EQ(FSpReplaceAtomically(&fresh, &old), noErr);
+  EXPECT_EQ(FSpExchangeFiles(&fresh, &old), noErr);
   EXPECT_EQ(ReadAll(old), "new");
-  int16_t ref;
-  EXPECT_EQ(FSpOpenDF(&fresh, fsRdPerm, &ref), fnfErr);
+  EXPECT_EQ(ReadAll(fresh), "old contents");
+  FSSpec missing = Spec("missing");
+  EXPECT_EQ(FSpExchangeFiles(&fresh, &missing), fnfErr);
+  EXPECT_EQ(ReadAll(fresh), "old contents");
 
   FSSpec other = MakeFile("other", "x");
   EXPECT_EQ(FSpRename(&other, old.name), dupFNErr);
-  EXPECT_EQ(FSpExchangeFiles(&other, &old), noErr);
-  EXPECT_EQ(ReadAll(old), "x");
-  EXPECT_EQ(ReadAll(other), "new");
 }
 
 TEST_F(FilesTest, ForkCallsReadWriteAndResize) {
