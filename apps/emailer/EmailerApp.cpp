@@ -85,12 +85,17 @@ AttachmentEncoding EncodingParam(const AppleEvent &event) {
   return code == 4 ? AttachmentEncoding::uuencode : AttachmentEncoding::base64;
 }
 
+struct Emailer {
+  standin::StandInApp *app = nullptr;  // journals what the client could not attach
+  MailClient client;
+};
+
 void ReportUnread(standin::StandInApp &app, const std::vector<UnreadAttachment> &unread) {
   for (const UnreadAttachment &file : unread) app.Journal("# " + UnreadAttachmentText(file));
   LogUnreadAttachments(app.Name(), unread);
 }
 
-OSErr CreateMail(standin::StandInApp &app, MailClient &client, const AppleEvent &event, AppleEvent &reply) {
+OSErr CreateMail(Emailer &emailer, const AppleEvent &event, AppleEvent &reply) {
   MailMessage message;
   OSErr err = OptionalText(event, keyBody, &message.body);
   if (err == noErr) err = OptionalText(event, keySubject, &message.subject);
@@ -110,12 +115,12 @@ OSErr CreateMail(standin::StandInApp &app, MailClient &client, const AppleEvent 
   if (err == noErr && !WantsReply(reply)) {
     std::vector<UnreadAttachment> unread;
     std::string account = message.account;
-    err = MailClientWriteKeeping(client, std::move(message), folder, &unread);
-    ReportUnread(app, unread);
-    LogWriteFailure(app.Name(), account, err);
+    err = MailClientWriteKeeping(emailer.client, std::move(message), folder, &unread);
+    ReportUnread(*emailer.app, unread);
+    LogWriteFailure(emailer.app->Name(), account, err);
     return err;
   }
-  if (err == noErr) err = MailClientWrite(client, message, folder);
+  if (err == noErr) err = MailClientWrite(emailer.client, message, folder);
   if (err == fnfErr && WantsReply(reply))
     standin::PutTextParam(reply, keyErrorString, "an attached file is missing");
   return err;
@@ -124,14 +129,12 @@ OSErr CreateMail(standin::StandInApp &app, MailClient &client, const AppleEvent 
 }  // namespace
 
 int main(int argc, char **argv) {
-  MailClient client;
-  int status = standin::StandInMain(argc, argv, kCreator, "Emailer", [&client](standin::StandInApp &app) {
-    OpenMailClient(app.DataFolder(), {}, &client);
-    app.InstallEventHandler(kCreator, kCreateMail,
-                            [&app, &client](const AppleEvent &event, AppleEvent &reply) {
-                              return CreateMail(app, client, event, reply);
-                            });
+  Emailer emailer;
+  int status = standin::StandInMain(argc, argv, kCreator, "Emailer", [&emailer](standin::StandInApp &app) {
+    emailer.app = &app;
+    OpenMailClient(app.DataFolder(), {}, &emailer.client);
+    app.InstallEventHandler(kCreator, kCreateMail, emailer, CreateMail);
   });
-  CloseMailClient(&client);
+  CloseMailClient(&emailer.client);
   return status;
 }

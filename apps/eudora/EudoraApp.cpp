@@ -333,16 +333,11 @@ void InstallHandlers(standin::StandInApp &app, Eudora &eudora) {
   OpenMailClient(app.DataFolder(), kDefaultSettings, &eudora.client);
   for (const MailSetting &setting : eudora.client.config.settings)
     eudora.settings[setting.number] = setting.value;
-  auto bind = [&eudora](OSErr (*handler)(Eudora &, const AppleEvent &, AppleEvent &)) {
-    return [&eudora, handler](const AppleEvent &event, AppleEvent &reply) {
-      return handler(eudora, event, reply);
-    };
-  };
-  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(CreateMessage));
-  app.InstallEventHandler(kAECoreSuite, kAESetData, bind(SetData));
-  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
-  app.InstallEventHandler(kCreator, kAttach, bind(Attach));
-  app.InstallEventHandler(kCreator, kQueue, bind(Queue));
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, eudora, CreateMessage);
+  app.InstallEventHandler(kAECoreSuite, kAESetData, eudora, SetData);
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, eudora, GetData);
+  app.InstallEventHandler(kCreator, kAttach, eudora, Attach);
+  app.InstallEventHandler(kCreator, kQueue, eudora, Queue);
 }
 
 }  // namespace

@@ -67,6 +67,16 @@ class StandInApp {
   // The handler for one event class and ID; typeWildCard ('****') in either place matches
   // any, the most specific handler winning. Installing again replaces.
   void InstallEventHandler(AEEventClass eventClass, AEEventID eventID, EventHandler handler);
+  // The same for a handler that is a function of the application's own state, which must
+  // outlive the StandInApp:
+  //   app.InstallEventHandler(kAECoreSuite, kAESetData, eudora, SetData);
+  template <class State>
+  void InstallEventHandler(AEEventClass eventClass, AEEventID eventID, State &state,
+                           OSErr (*handler)(State &, const AppleEvent &, AppleEvent &)) {
+    InstallEventHandler(eventClass, eventID, [&state, handler](const AppleEvent &event, AppleEvent &reply) {
+      return handler(state, event, reply);
+    });
+  }
 
   // Creates the data folder, listens on the socket and writes the process-table entry.
   // Run calls it when it has not been called.
@@ -117,7 +127,8 @@ std::string ApplicationsVolume();
 
 // Launches the application installed as <volumeRoot>/<name>.app (LaunchApplication with
 // these flags) and gives its process serial number; the Process Manager's error otherwise.
-OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name, ProcessSerialNumber *psn,
+OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name,
+                                 ProcessSerialNumber *psn,
                                  LaunchFlags flags = launchContinue | launchNoFileFlags);
 
 // The whole main() of a stand-in. With the arguments "--install VOLUME" it installs the

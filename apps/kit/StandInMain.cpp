@@ -75,8 +75,8 @@ std::string ApplicationsVolume() {
   return std::string(CarbonHomeFolder()) + "/Applications";
 }
 
-OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name, ProcessSerialNumber *psn,
-                                 LaunchFlags flags) {
+OSErr LaunchInstalledApplication(const std::string &volumeRoot, const std::string &name,
+                                 ProcessSerialNumber *psn, LaunchFlags flags) {
   std::string folder = volumeRoot + "/" + name + ".app";
   FSRef application;
   FSSpec spec{};

@@ -227,13 +227,9 @@ OSErr GetData(Mail &mail, const AppleEvent &event, AppleEvent &reply) {
 
 void InstallHandlers(standin::StandInApp &app, Mail &mail) {
   OpenMailClient(app.DataFolder(), {}, &mail.client);
-  auto bind = [&mail](OSErr (*handler)(Mail &, const AppleEvent &, AppleEvent &)) {
-    return
-        [&mail, handler](const AppleEvent &event, AppleEvent &reply) { return handler(mail, event, reply); };
-  };
-  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(Create));
-  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
-  app.InstallEventHandler(kMailClass, kSend, bind(Send));
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, mail, Create);
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, mail, GetData);
+  app.InstallEventHandler(kMailClass, kSend, mail, Send);
 }
 
 }  // namespace

@@ -198,15 +198,10 @@ OSErr Queue(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
 
 void InstallHandlers(standin::StandInApp &app, Mailsmith &mailsmith) {
   OpenMailClient(app.DataFolder(), {}, &mailsmith.client);
-  auto bind = [&mailsmith](OSErr (*handler)(Mailsmith &, const AppleEvent &, AppleEvent &)) {
-    return [&mailsmith, handler](const AppleEvent &event, AppleEvent &reply) {
-      return handler(mailsmith, event, reply);
-    };
-  };
-  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(Create));
-  app.InstallEventHandler(kAECoreSuite, kAESetData, bind(SetData));
-  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
-  app.InstallEventHandler(kMailClass, kQueue, bind(Queue));
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, mailsmith, Create);
+  app.InstallEventHandler(kAECoreSuite, kAESetData, mailsmith, SetData);
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, mailsmith, GetData);
+  app.InstallEventHandler(kMailClass, kQueue, mailsmith, Queue);
 }
 
 }  // namespace

@@ -218,14 +218,9 @@ OSErr GetData(Outlook &outlook, const AppleEvent &event, AppleEvent &reply) {
 void InstallHandlers(standin::StandInApp &app, Outlook &outlook) {
   outlook.app = &app;
   OpenMailClient(app.DataFolder(), {}, &outlook.client);
-  auto bind = [&outlook](OSErr (*handler)(Outlook &, const AppleEvent &, AppleEvent &)) {
-    return [&outlook, handler](const AppleEvent &event, AppleEvent &reply) {
-      return handler(outlook, event, reply);
-    };
-  };
-  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(Create));
-  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
-  app.InstallEventHandler(kCoreEventClass, kAEOpenDocuments, bind(Open));
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, outlook, Create);
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, outlook, GetData);
+  app.InstallEventHandler(kCoreEventClass, kAEOpenDocuments, outlook, Open);
 }
 
 }  // namespace

@@ -175,14 +175,9 @@ OSErr GetData(PowerMail &powerMail, const AppleEvent &event, AppleEvent &reply) 
 void InstallHandlers(standin::StandInApp &app, PowerMail &powerMail) {
   powerMail.app = &app;
   OpenMailClient(app.DataFolder(), {}, &powerMail.client);
-  auto bind = [&powerMail](OSErr (*handler)(PowerMail &, const AppleEvent &, AppleEvent &)) {
-    return [&powerMail, handler](const AppleEvent &event, AppleEvent &reply) {
-      return handler(powerMail, event, reply);
-    };
-  };
-  app.InstallEventHandler(kAECoreSuite, kAECreateElement, bind(Create));
-  app.InstallEventHandler(kAECoreSuite, kAEGetData, bind(GetData));
-  app.InstallEventHandler(kCoreEventClass, kAEOpenDocuments, bind(Open));
+  app.InstallEventHandler(kAECoreSuite, kAECreateElement, powerMail, Create);
+  app.InstallEventHandler(kAECoreSuite, kAEGetData, powerMail, GetData);
+  app.InstallEventHandler(kCoreEventClass, kAEOpenDocuments, powerMail, Open);
 }
 
 }  // namespace

@@ -128,15 +128,10 @@ OSErr Act(QuickMail &quickMail, const AppleEvent &event, AppleEvent &) {
 void InstallHandlers(standin::StandInApp &app, QuickMail &quickMail) {
   quickMail.app = &app;
   OpenMailClient(app.DataFolder(), {}, &quickMail.client);
-  auto bind = [&quickMail](OSErr (*handler)(QuickMail &, const AppleEvent &, AppleEvent &)) {
-    return [&quickMail, handler](const AppleEvent &event, AppleEvent &reply) {
-      return handler(quickMail, event, reply);
-    };
-  };
-  app.InstallEventHandler(kCreator, kNewMessage, bind(NewMessage));
-  app.InstallEventHandler(kCreator, kSetData, bind(SetData));
-  app.InstallEventHandler(kCreator, kAddFile, bind(AddFile));
-  app.InstallEventHandler(kCreator, kAction, bind(Act));
+  app.InstallEventHandler(kCreator, kNewMessage, quickMail, NewMessage);
+  app.InstallEventHandler(kCreator, kSetData, quickMail, SetData);
+  app.InstallEventHandler(kCreator, kAddFile, quickMail, AddFile);
+  app.InstallEventHandler(kCreator, kAction, quickMail, Act);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // which on a file system that has just deleted many files costs far more than usual. The
 // machines live in the temporary folder (TMPDIR).
 #include "apps/kit/StandInApp.h"
+#include "tests/ProcessStat.h"
 
 #include <AppleEvents.h>
 #include <MacErrors.h>
@@ -71,16 +72,7 @@ struct Client {
     return event;
   }
   // User and system CPU time the client process has used, in microseconds.
-  double CpuMicroseconds() const {
-    std::ifstream stat("/proc/" + std::to_string(psn.lowLongOfPSN) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    unsigned long user = 0, system = 0;
-    size_t close = text.rfind(')');
-    if (close != std::string::npos)
-      std::sscanf(text.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
-                  &system);
-    return double(user + system) * 1e6 / double(sysconf(_SC_CLK_TCK));
-  }
+  double CpuMicroseconds() const { return ProcessCpuSeconds(pid_t(psn.lowLongOfPSN)) * 1e6; }
   size_t OutboxCount(const std::string &name) const {
     std::filesystem::path folder = home + "/Data/" + name + "/outbox/new";
     if (!std::filesystem::exists(folder)) return 0;

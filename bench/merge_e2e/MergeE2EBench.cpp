@@ -16,6 +16,7 @@
 #include "host/StandIns.h"
 #include "send/MessageEvent.h"
 #include "send/SendDispatcher.h"
+#include "tests/ProcessStat.h"
 
 #include <AppleEvents.h>
 #include <MacErrors.h>
@@ -114,17 +115,6 @@ bool Merge(char *number) {
 // --- The machine and the client -----------------------------------------------------------
 
 std::vector<std::string> homes;  // removed at the end: deleting many files slows later runs
-
-double CpuSeconds(const std::string &statPath) {
-  std::ifstream stat(statPath);
-  std::string text((std::istreambuf_iterator<char>(stat)), {});
-  unsigned long user = 0, system = 0;
-  size_t close = text.rfind(')');
-  if (close != std::string::npos)
-    std::sscanf(text.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
-                &system);
-  return double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
 
 double OwnCpuSeconds() {
   rusage usage{};
@@ -231,8 +221,8 @@ void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creato
       state.SkipWithError("Strt failed");
       break;
     }
-    std::string stat = "/proc/" + std::to_string(host::RunningApplications(machine.client).at(0)) + "/stat";
-    double ownBefore = OwnCpuSeconds(), clientBefore = CpuSeconds(stat);
+    pid_t clientPid = host::RunningApplications(machine.client).at(0);
+    double ownBefore = OwnCpuSeconds(), clientBefore = ProcessCpuSeconds(clientPid);
     auto start = std::chrono::steady_clock::now();
     bool merged = true;
     for (std::vector<char> &number : numbers) merged = Merge(number.data()) && merged;
@@ -241,7 +231,7 @@ void BM_MergeEndToEnd(benchmark::State &state, const char *client, OSType creato
     bool onDisk = merged && machine.AwaitOutbox(expected);  // no waiting for what was never sent
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     ownCpu += OwnCpuSeconds() - ownBefore;
-    clientCpu += CpuSeconds(stat) - clientBefore;
+    clientCpu += ProcessCpuSeconds(clientPid) - clientBefore;
     if (!merged || !onDisk)
       state.SkipWithError(merged ? "messages missing from the outbox" : "a Merg failed");
   }

@@ -79,6 +79,7 @@ class AEReceiver {
   struct Connection;
   struct Frame;
 
+  bool Watch(int fd, uint64_t tag);
   void AcceptConnections();
   bool ServeConnection(Connection &connection);  // false: drop the connection
   bool HandleFrame(Connection &connection, const Frame &frame);

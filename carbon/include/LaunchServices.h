@@ -8,8 +8,8 @@ typedef const void *CFStringRef;
 typedef const void *CFURLRef;
 enum : OSType { kLSUnknownCreator = 0 };
 
-OSStatus LSFindApplicationForInfo(OSType inCreator, CFStringRef inBundleID, CFStringRef inName, FSRef *outAppRef,
-                                  CFURLRef *outAppURL);
+OSStatus LSFindApplicationForInfo(OSType inCreator, CFStringRef inBundleID, CFStringRef inName,
+                                  FSRef *outAppRef, CFURLRef *outAppURL);
 
 // Registers the application folder inRef (<Name>.app with Contents/PkgInfo) in the desktop
 // database of the volume it is installed on, the folder that holds it; registering again

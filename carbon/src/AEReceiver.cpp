@@ -82,18 +82,13 @@ OSErr AEReceiver::Register() {
   entry.socketPath = SocketPathFor(getpid());
   entry.applicationPath = ApplicationPath();
   listener_ = ListenOnSocket(entry.socketPath);
-  if (listener_ < 0) return ioErr;
-  epoll_ = epoll_create1(EPOLL_CLOEXEC);
-  epoll_event listen{EPOLLIN, {.u64 = kListenerTag}};
-  OSErr err = epoll_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &listen) != 0 ? OSErr(ioErr)
-                                                                                       : RegisterProcess(&entry);
-  if (err == noErr && wake_ >= 0) {
-    epoll_event wake{EPOLLIN, {.u64 = kWakeTag}};
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0) err = ioErr;
-  }
+  epoll_ = listener_ < 0 ? -1 : epoll_create1(EPOLL_CLOEXEC);
+  // The entry announces the socket, so it is written last, once everything listens.
+  bool listening = epoll_ >= 0 && Watch(listener_, kListenerTag) && (wake_ < 0 || Watch(wake_, kWakeTag));
+  OSErr err = listening ? RegisterProcess(&entry) : OSErr(ioErr);
   if (err != noErr) {
     if (epoll_ >= 0) close(epoll_);
-    close(listener_);
+    if (listener_ >= 0) close(listener_);
     epoll_ = listener_ = -1;
     unlink(entry.socketPath.c_str());
     return err;
@@ -115,8 +110,12 @@ void AEReceiver::Unregister() {
 
 void AEReceiver::WakeOn(int fd) {
   wake_ = fd;
-  epoll_event wake{EPOLLIN, {.u64 = kWakeTag}};
-  if (epoll_ >= 0) epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &wake);
+  if (epoll_ >= 0) Watch(fd, kWakeTag);
+}
+
+bool AEReceiver::Watch(int fd, uint64_t tag) {
+  epoll_event ready{EPOLLIN, {.u64 = tag}};
+  return epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ready) == 0;
 }
 
 AEReceiver::Served AEReceiver::ServeReady(int timeoutMs) {
@@ -133,7 +132,8 @@ AEReceiver::Served AEReceiver::ServeReady(int timeoutMs) {
   std::sort(ready.begin(), ready.end());
   for (uint64_t id : ready) {
     auto connection = connections_.find(id);
-    if (connection != connections_.end() && !ServeConnection(*connection->second)) connections_.erase(connection);
+    if (connection != connections_.end() && !ServeConnection(*connection->second))
+      connections_.erase(connection);
   }
   return Served::kSome;
 }
@@ -162,8 +162,7 @@ void AEReceiver::AcceptConnections() {
       close(fd);
       continue;
     }
-    epoll_event ready{EPOLLIN, {.u64 = nextConnection_}};
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ready) != 0) {
+    if (!Watch(fd, nextConnection_)) {
       close(fd);
       continue;
     }

@@ -1,7 +1,7 @@
 // Alerts without anyone to answer them: the alert's texts, with the parameters of ParamText
 // in place, go to standard error as one line, and the default item is returned at once.
-#include "ResourceFile.h"
 #include <ResourceFormat.h>
+#include "ResourceFile.h"
 #include "TextCodec.h"
 
 #include <Dialogs.h>

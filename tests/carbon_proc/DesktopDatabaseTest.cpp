@@ -2,10 +2,10 @@
 // application folders, and Launch Services with the desktop-database search behind it.
 #include "ProcTestSupport.h"
 
-#include "apps/kit/StandInApp.h"
 #include "CarbonPaths.h"
 #include "DesktopDatabase.h"
 #include "ProcessTable.h"
+#include "apps/kit/StandInApp.h"
 
 #include <Files.h>
 #include <LaunchServices.h>

@@ -1,6 +1,7 @@
 #include "ProcTestSupport.h"
 
 #include "apps/kit/StandInApp.h"
+#include "tests/ProcessStat.h"
 
 #include <MacErrors.h>
 
@@ -29,16 +30,8 @@ std::vector<pid_t> Descendants() {
   for (const auto &item : std::filesystem::directory_iterator("/proc")) {
     std::string name = item.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(item.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(line.c_str() + close + 2, "%c %d", &state, &parent) == 2 && parent == getpid()) {
-      pids.push_back(std::stoi(name));
-    }
+    ProcessStat stat;
+    if (ReadProcessStat(std::stoi(name), &stat) && stat.parent == getpid()) pids.push_back(std::stoi(name));
   }
   return pids;
 }
