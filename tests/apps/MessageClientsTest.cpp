@@ -334,3 +334,46 @@ TEST_F(QuickMailTest, ActsOnTheNewMessageInArrivalOrder) {
   EXPECT_NE(text.find("# attachment not read: " + files + "/gone.pdf"), std::string::npos);
   ExpectMailMatches("QuickMail");
 }
+
+// Events no plug-in sends but a careless or hostile sender might: wrong types, missing parts,
+// specifiers of nothing, lists where records belong. Each client answers an error (or, for
+// QuickMail, journals it), writes nothing, and goes on serving.
+class BadEventsTest : public MessageClient,
+                      public ::testing::WithParamInterface<std::pair<const char *, OSType>> {};
+
+TEST_P(BadEventsTest, AreRefusedWithoutHarm) {
+  auto [name, creator] = GetParam();
+  Launch(name, creator, kAccounts);
+  Desc garbage = Text(std::string("\0\xff\r\n", 4) + std::string(40000, 'x'));
+  Desc nothing = Obj(formUniqueID, FourCC("bcke"), Long(77));
+  Desc list = List({garbage, Long(1)});
+  const std::pair<AEEventClass, AEEventID> events[] = {
+      {kCore, kAECreateElement},           {kCore, kAEGetData},
+      {kCoreEventClass, kAEOpenDocuments}, {FourCC("emsg"), FourCC("send")},
+      {FourCC("CeLP"), FourCC("SetD")},    {FourCC("CeLP"), FourCC("Eadd")}};
+  const Keyed params[] = {
+      {},
+      {{keyDirectObject, garbage}},
+      {{keyDirectObject, nothing}},
+      {{keyAEObjectClass, Code(typeType, FourCC("outm"))}, {keyAEPropData, list}},
+      {{keyAEObjectClass, Code(typeType, FourCC("msg "))},
+       {keyAEPropData, Record(typeAERecord, {{FourCC("rcpt"), list}, {FourCC("cAtc"), garbage}})}},
+      {{keyAEObjectClass, Code(typeType, FourCC("rcpt"))}, {keyAEInsertHere, nothing}},
+      {{keyAEObjectClass, Code(typeType, FourCC("atts"))},
+       {keyAEInsertHere, Record(typeInsertionLoc, {{keyAEObject, garbage}})}},
+      {{FourCC("ToLs"), list}, {keyDirectObject, list}},
+  };
+  for (const auto &[eventClass, id] : events)
+    for (const Keyed &keyed : params) Answer(eventClass, id, keyed);
+  Desc reply;
+  EXPECT_EQ(Send(kCore, kAEGetData, {{keyDirectObject, garbage}}, &reply), noErr)
+      << name << " stopped serving";
+  Quit();
+  EXPECT_TRUE(std::filesystem::is_empty(data_ + "/outbox/new"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryNewClient, BadEventsTest,
+                         ::testing::Values(std::pair{"Mail", FourCC("emal")},
+                                           std::pair{"Outlook Express", FourCC("MSNM")},
+                                           std::pair{"PowerMail", FourCC("Cmlt")},
+                                           std::pair{"QuickMail", FourCC("CeLP")}));
