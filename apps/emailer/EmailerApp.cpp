@@ -90,11 +90,6 @@ struct Emailer {
   MailClient client;
 };
 
-void ReportUnread(standin::StandInApp &app, const std::vector<UnreadAttachment> &unread) {
-  for (const UnreadAttachment &file : unread) app.Journal("# " + UnreadAttachmentText(file));
-  LogUnreadAttachments(app.Name(), unread);
-}
-
 OSErr CreateMail(Emailer &emailer, const AppleEvent &event, AppleEvent &reply) {
   MailMessage message;
   OSErr err = OptionalText(event, keyBody, &message.body);
@@ -112,15 +107,10 @@ OSErr CreateMail(Emailer &emailer, const AppleEvent &event, AppleEvent &reply) {
   message.encoding = EncodingParam(event);
   if (BooleanParam(event, keyCompress)) message.compression = "StuffIt";
   MailFolder folder = BooleanParam(event, keySave) ? MailFolder::outbox : MailFolder::drafts;
-  if (err == noErr && !WantsReply(reply)) {
-    std::vector<UnreadAttachment> unread;
-    std::string account = message.account;
-    err = MailClientWriteKeeping(emailer.client, std::move(message), folder, &unread);
-    ReportUnread(*emailer.app, unread);
-    LogWriteFailure(emailer.app->Name(), account, err);
-    return err;
-  }
-  if (err == noErr) err = MailClientWrite(emailer.client, message, folder);
+  if (err == noErr)
+    err =
+        MailClientWriteFor(emailer.client, emailer.app->Name(), std::move(message), folder, WantsReply(reply),
+                           [&emailer](const std::string &line) { emailer.app->Journal("# " + line); });
   if (err == fnfErr && WantsReply(reply))
     standin::PutTextParam(reply, keyErrorString, "an attached file is missing");
   return err;

@@ -298,11 +298,7 @@ OSErr Attach(Eudora &eudora, const AppleEvent &event, AppleEvent &reply) {
 
 // Writes a message that no one waits for, never dropping it for an attached file.
 OSErr WriteKeeping(Eudora &eudora, const MailMessage &message, MailFolder folder) {
-  std::vector<UnreadAttachment> unread;
-  OSErr err = MailClientWriteKeeping(eudora.client, message, folder, &unread);
-  LogUnreadAttachments("Eudora", unread);
-  LogWriteFailure("Eudora", message.account, err);
-  return err;
+  return MailClientWriteFor(eudora.client, "Eudora", message, folder, false, {});
 }
 
 // Eudora's attachment types 0-3; 0, AppleDouble, is also what a message gets by default.

@@ -87,20 +87,15 @@ OSErr AccountOfSender(const Mail &mail, const std::string &sender, std::string *
   return errAENoSuchObject;
 }
 
-OSErr OptionalKeyText(const AERecord &record, AEKeyword key, std::string *text) {
-  OSErr err = GetKeyUTF8(record, key, text);
-  return err == errAEDescNotFound ? OSErr(noErr) : err;
-}
-
 OSErr CreateMessage(Mail &mail, const AppleEvent &event, AppleEvent &reply) {
   OwnedDesc properties;
   MailMessage message;
   std::string sender;
   OSErr err = AEGetParamDesc(&event, keyAEPropData, typeAERecord, properties.get());
   if (err == errAEDescNotFound) err = AECreateList(nullptr, 0, true, properties.get());
-  if (err == noErr) err = OptionalKeyText(*properties, keyContent, &message.body);
-  if (err == noErr) err = OptionalKeyText(*properties, keySubject, &message.subject);
-  if (err == noErr) err = OptionalKeyText(*properties, keySender, &sender);
+  if (err == noErr) err = GetOptionalKeyUTF8(*properties, keyContent, &message.body);
+  if (err == noErr) err = GetOptionalKeyUTF8(*properties, keySubject, &message.subject);
+  if (err == noErr) err = GetOptionalKeyUTF8(*properties, keySender, &sender);
   if (err == noErr && !sender.empty() && AccountOfSender(mail, sender, &message.account) != noErr) {
     if (WantsReply(reply)) standin::PutTextParam(reply, keyErrorString, "no account sends as " + sender);
     err = errAENoSuchObject;
@@ -141,8 +136,8 @@ OSErr CreateRecipient(Mail &mail, const AppleEvent &event) {
   std::vector<MailAddress> *list = err == noErr ? RecipientsOfKind(*message, inside.want) : nullptr;
   if (err == noErr && !list) err = errAECantHandleClass;
   if (err == noErr) err = AEGetParamDesc(&event, keyAEPropData, typeAERecord, properties.get());
-  if (err == noErr) err = OptionalKeyText(*properties, keyName, &mailbox.name);
-  if (err == noErr) err = OptionalKeyText(*properties, keyAddress, &mailbox.address);
+  if (err == noErr) err = GetOptionalKeyUTF8(*properties, keyName, &mailbox.name);
+  if (err == noErr) err = GetOptionalKeyUTF8(*properties, keyAddress, &mailbox.address);
   if (err == noErr) list->push_back(std::move(mailbox));
   return err;
 }
@@ -202,19 +197,14 @@ OSErr GetAccountProperty(Mail &mail, OSType property, const ObjectParts &account
 }
 
 OSErr GetData(Mail &mail, const AppleEvent &event, AppleEvent &reply) {
-  OwnedDesc direct;
-  ObjectParts parts, of;
+  ObjectParts of;
   OSType property = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
-  if (err == noErr) err = PropertyOf(parts, &property);
-  if (err == noErr) err = ReadObjectSpecifier(*parts.from, &of);
+  OSErr err = ReadPropertyQuestion(event, &property, &of);
   if (err != noErr) return err;
   if (property == pID && of.want == cOutgoingMessage) {
-    MailMessage *message = nullptr;
     SInt32 id = 0;
-    err = ResolveMessage(mail, *parts.from, &message);
-    if (err == noErr) err = IDOfSpecifier(*parts.from, cOutgoingMessage, &id);
+    err = of.form == formUniqueID ? DescToLong(*of.seld, &id) : OSErr(errAENoSuchObject);
+    if (err == noErr && mail.outgoing.count(id) == 0) err = errAENoSuchObject;  // sent: gone
     return err != noErr ? err : standin::PutLongParam(reply, keyDirectObject, id);
   }
   if (of.want != cAccount) return errAENoSuchObject;
@@ -238,12 +228,8 @@ int main(int argc, char **argv) {
   Mail mail;
   int status = standin::StandInMain(argc, argv, kCreator, "Mail",
                                     [&mail](standin::StandInApp &app) { InstallHandlers(app, mail); });
-  for (const auto &[id, message] : mail.outgoing) {
-    std::vector<UnreadAttachment> unread;
-    OSErr err = MailClientWriteKeeping(mail.client, message, MailFolder::drafts, &unread);
-    LogUnreadAttachments("Mail", unread);
-    LogWriteFailure("Mail", message.account, err);
-  }
+  for (auto &[id, message] : mail.outgoing)
+    MailClientWriteFor(mail.client, "Mail", std::move(message), MailFolder::drafts, false, {});
   CloseMailClient(&mail.client);
   return status;
 }

@@ -155,27 +155,19 @@ OSErr SetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &) {
 
 // 'pnam' of obj(form 'indx', want 'Mact', seld n or all).
 OSErr GetData(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {
-  OwnedDesc direct;
-  ObjectParts parts, accountParts;
+  ObjectParts accounts;
   OSType property = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
-  if (err == noErr) err = PropertyOf(parts, &property);
-  if (err == noErr) err = ReadObjectSpecifier(*parts.from, &accountParts);
-  if (err == noErr && (property != pName || accountParts.want != cAccount)) err = errAENoSuchObject;
+  OSErr err = ReadPropertyQuestion(event, &property, &accounts);
+  if (err == noErr && (property != pName || accounts.want != cAccount)) err = errAENoSuchObject;
   if (err != noErr) return err;
   std::vector<std::string> names;
   for (const MailAccount &account : mailsmith.client.config.accounts) names.push_back(account.name);
-  return AnswerIndexedNames(accountParts, names, reply);
+  return AnswerIndexedNames(accounts, names, reply);
 }
 
 // Writes a message that no one waits for, never dropping it for an enclosure.
 OSErr WriteKeeping(Mailsmith &mailsmith, const MailMessage &message, MailFolder folder) {
-  std::vector<UnreadAttachment> unread;
-  OSErr err = MailClientWriteKeeping(mailsmith.client, message, folder, &unread);
-  LogUnreadAttachments("Mailsmith", unread);
-  LogWriteFailure("Mailsmith", message.account, err);
-  return err;
+  return MailClientWriteFor(mailsmith.client, "Mailsmith", message, folder, false, {});
 }
 
 OSErr Queue(Mailsmith &mailsmith, const AppleEvent &event, AppleEvent &reply) {

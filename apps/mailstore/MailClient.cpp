@@ -103,6 +103,20 @@ void LogUnreadAttachments(const std::string &clientName, const std::vector<Unrea
     std::fprintf(stderr, "%s: %s\n", clientName.c_str(), UnreadAttachmentText(file).c_str());
 }
 
+OSErr MailClientWriteFor(MailClient &client, const std::string &clientName, MailMessage message,
+                         MailFolder folder, bool wantsReply,
+                         const std::function<void(const std::string &)> &tell) {
+  if (wantsReply) return MailClientWrite(client, message, folder);
+  std::vector<UnreadAttachment> unread;
+  std::string account = message.account;
+  OSErr err = MailClientWriteKeeping(client, std::move(message), folder, &unread);
+  if (tell)
+    for (const UnreadAttachment &file : unread) tell(UnreadAttachmentText(file));
+  LogUnreadAttachments(clientName, unread);
+  LogWriteFailure(clientName, account, err);
+  return err;
+}
+
 void LogWriteFailure(const std::string &clientName, const std::string &account, OSErr status) {
   if (status == errAENoSuchObject)
     std::fprintf(stderr, "%s: no account named \"%s\", message not written\n", clientName.c_str(),

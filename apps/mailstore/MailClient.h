@@ -3,6 +3,7 @@
 // object model: queued into the outbox, or kept as a draft.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,14 @@ OSErr MailClientWriteKeeping(MailClient &client, MailMessage message, MailFolder
 void LogUnreadAttachments(const std::string &clientName, const std::vector<UnreadAttachment> &unread);
 // The text of that line after "<client>: ".
 std::string UnreadAttachmentText(const UnreadAttachment &file);
+
+// Writes a message as a client does when an event asks it to: when the sender waits for the
+// answer (wantsReply), as MailClientWrite, the error going back in the reply; when no one
+// waits, as MailClientWriteKeeping, with each file left out and any failure told to `tell`
+// (a line for the client's journal; may be empty) and to standard error.
+OSErr MailClientWriteFor(MailClient &client, const std::string &clientName, MailMessage message,
+                         MailFolder folder, bool wantsReply,
+                         const std::function<void(const std::string &)> &tell);
 
 // For a sender that does not wait: a line on standard error when a message could not be
 // written, "<client>: no account named "NAME", message not written" or "<client>: message

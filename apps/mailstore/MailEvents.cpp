@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "apps/mailstore/MailAddress.h"
 #include "apps/mailstore/MailText.h"
 
 namespace {
@@ -206,4 +207,44 @@ OSErr AliasItemPath(const AEDesc &item, std::string *path) {
     *path = MacRomanToUTF8(std::string_view(reinterpret_cast<const char *>(name + 1), name[0]));
   DisposeHandle(alias);
   return err;
+}
+
+OSErr ForEachKeyItem(const AERecord &record, AEKeyword key,
+                     const std::function<OSErr(const AEDesc &)> &read) {
+  OwnedDesc list;
+  OSErr err = AEGetKeyDesc(&record, key, typeAEList, list.get());
+  if (err == errAEDescNotFound) return noErr;
+  return err != noErr ? err : ForEachListItem(*list, read);
+}
+
+OSErr GetOptionalKeyUTF8(const AERecord &record, AEKeyword key, std::string *text) {
+  OSErr err = GetKeyUTF8(record, key, text);
+  return err == errAEDescNotFound ? OSErr(noErr) : err;
+}
+
+OSErr AddTypedRecipient(const AERecord &record, MailMessage *message) {
+  std::string address;
+  OSType kind = 0;
+  OSErr err = GetKeyUTF8(record, FourCC("addr"), &address);
+  if (err == noErr) err = GetKeyCode(record, FourCC("rtyp"), &kind);
+  std::vector<MailAddress> *list = err == noErr ? RecipientList(*message, kind) : nullptr;
+  if (err == noErr && !list) err = errAEWrongDataType;
+  if (err == noErr) list->push_back(ParseMailbox(address));
+  return err;
+}
+
+OSErr ReadPropertyQuestion(const AppleEvent &event, OSType *property, ObjectParts *of) {
+  OwnedDesc direct;
+  ObjectParts parts;
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
+  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
+  if (err == noErr) err = PropertyOf(parts, property);
+  return err != noErr ? err : ReadObjectSpecifier(*parts.from, of);
+}
+
+OSErr DirectObjectID(const AppleEvent &event, DescType want, SInt32 lastID, SInt32 *id) {
+  OwnedDesc direct;
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
+  if (err == noErr) err = IDOfSpecifier(*direct, want, id);
+  return err == noErr && (*id < 1 || *id > lastID) ? OSErr(errAENoSuchObject) : err;
 }

@@ -87,8 +87,25 @@ OSErr AttachmentItemPath(const AEDesc &item, std::string *path);
 OSErr AliasItemPath(const AEDesc &item, std::string *path);
 
 // Calls read with each item of a list, in order, until one fails; a descriptor that is no
-// list counts as a list of itself.
+// list counts as a list of itself. ForEachKeyItem does it for the list under a record's key,
+// which may be missing (no items).
 OSErr ForEachListItem(const AEDesc &list, const std::function<OSErr(const AEDesc &)> &read);
+OSErr ForEachKeyItem(const AERecord &record, AEKeyword key, const std::function<OSErr(const AEDesc &)> &read);
+
+// GetKeyUTF8 for a key that may be missing: text is then left as it was.
+OSErr GetOptionalKeyUTF8(const AERecord &record, AEKeyword key, std::string *text);
+
+// Adds the recipient of a record {'addr': the address in any form, 'rtyp': '!to ', '!cc '
+// or '!bcc'} to the message (Outlook Express, Entourage, PowerMail).
+OSErr AddTypedRecipient(const AERecord &record, MailMessage *message);
+
+// The parts of a get-data question, obj(form 'prop', want 'prop', seld property, from of):
+// its direct parameter read into property and of.
+OSErr ReadPropertyQuestion(const AppleEvent &event, OSType *property, ObjectParts *of);
+
+// The id of the object of class want that the event's direct parameter names by unique ID,
+// one of those made so far (1 to lastID); errAENoSuchObject for any other.
+OSErr DirectObjectID(const AppleEvent &event, DescType want, SInt32 lastID, SInt32 *id);
 
 // The recipients of one kind: '!to ', '!cc ' or '!bcc' (the codes of Outlook Express,
 // Entourage, PowerMail and Mailsmith); null for another code.

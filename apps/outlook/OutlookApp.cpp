@@ -42,8 +42,6 @@ constexpr DescType pOutBox = FourCC("pOtB");
 constexpr AEKeyword keyContent = FourCC("ctnt");
 constexpr AEKeyword keySubject = FourCC("subj");
 constexpr AEKeyword keyRecipients = FourCC("rcpt");
-constexpr AEKeyword keyAddress = FourCC("addr");
-constexpr AEKeyword keyRecipientType = FourCC("rtyp");
 constexpr AEKeyword keyAttachments = FourCC("cAtc");
 constexpr AEKeyword keyEncoding = FourCC("Encd");
 constexpr AEKeyword keyCompression = FourCC("Cmpr");
@@ -88,36 +86,12 @@ OSErr AccountNamed(const Outlook &outlook, const AEDesc &specifier, std::string 
   return errAENoSuchObject;
 }
 
-OSErr AddRecipient(const AEDesc &record, MailMessage *message) {
-  std::string address;
-  OSType kind = 0;
-  OSErr err = GetKeyUTF8(record, keyAddress, &address);
-  if (err == noErr) err = GetKeyCode(record, keyRecipientType, &kind);
-  std::vector<MailAddress> *list = err == noErr ? RecipientList(*message, kind) : nullptr;
-  if (err == noErr && !list) err = errAEWrongDataType;
-  if (err == noErr) list->push_back(ParseMailbox(address));
-  return err;
-}
-
-OSErr ForEachKeyItem(const AERecord &record, AEKeyword key,
-                     const std::function<OSErr(const AEDesc &)> &read) {
-  OwnedDesc list;
-  OSErr err = AEGetKeyDesc(&record, key, typeAEList, list.get());
-  if (err == errAEDescNotFound) return noErr;
-  return err != noErr ? err : ForEachListItem(*list, read);
-}
-
-OSErr OptionalKeyText(const AERecord &record, AEKeyword key, std::string *text) {
-  OSErr err = GetKeyUTF8(record, key, text);
-  return err == errAEDescNotFound ? OSErr(noErr) : err;
-}
-
 OSErr ReadMessage(const Outlook &outlook, const AERecord &properties, MailMessage *message) {
-  OSErr err = OptionalKeyText(properties, keyContent, &message->body);
-  if (err == noErr) err = OptionalKeyText(properties, keySubject, &message->subject);
+  OSErr err = GetOptionalKeyUTF8(properties, keyContent, &message->body);
+  if (err == noErr) err = GetOptionalKeyUTF8(properties, keySubject, &message->subject);
   if (err == noErr)
     err = ForEachKeyItem(properties, keyRecipients,
-                         [message](const AEDesc &item) { return AddRecipient(item, message); });
+                         [message](const AEDesc &item) { return AddTypedRecipient(item, message); });
   if (err == noErr)
     err = ForEachKeyItem(properties, keyAttachments, [message](const AEDesc &item) {
       std::string path;
@@ -141,13 +115,9 @@ OSErr ReadMessage(const Outlook &outlook, const AERecord &properties, MailMessag
 }
 
 OSErr Write(Outlook &outlook, MailMessage message, AppleEvent &reply) {
-  if (WantsReply(reply)) return MailClientWrite(outlook.client, message, MailFolder::outbox);
-  std::vector<UnreadAttachment> unread;
-  OSErr err = MailClientWriteKeeping(outlook.client, std::move(message), MailFolder::outbox, &unread);
-  for (const UnreadAttachment &file : unread) outlook.app->Journal("# " + UnreadAttachmentText(file));
-  LogUnreadAttachments(outlook.app->Name(), unread);
-  LogWriteFailure(outlook.app->Name(), {}, err);
-  return err;
+  return MailClientWriteFor(outlook.client, outlook.app->Name(), std::move(message), MailFolder::outbox,
+                            WantsReply(reply),
+                            [&outlook](const std::string &line) { outlook.app->Journal("# " + line); });
 }
 
 // 'insh' is the Out Box, obj(form 'prop', want 'prop', seld 'pOtB'), or missing.
@@ -186,33 +156,26 @@ OSErr Create(Outlook &outlook, const AppleEvent &event, AppleEvent &reply) {
   return err != noErr ? err : AEPutParamDesc(&reply, keyDirectObject, specifier.get());
 }
 
+// Opening a message puts it in a window for the user: here, a line in the journal.
 OSErr Open(Outlook &outlook, const AppleEvent &event, AppleEvent &) {
-  OwnedDesc direct;
   SInt32 id = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = IDOfSpecifier(*direct, cOutgoingMessage, &id);
-  if (err == noErr && (id < 1 || id > outlook.lastID)) err = errAENoSuchObject;
+  OSErr err = DirectObjectID(event, cOutgoingMessage, outlook.lastID, &id);
   if (err == noErr) outlook.app->Journal("# opened message " + std::to_string(id));
   return err;
 }
 
 // 'pnam' of obj(form 'indx', want 'popA' or 'impA', seld n or all).
 OSErr GetData(Outlook &outlook, const AppleEvent &event, AppleEvent &reply) {
-  OwnedDesc direct;
-  ObjectParts parts, accountParts;
+  ObjectParts accounts;
   OSType property = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
-  if (err == noErr) err = PropertyOf(parts, &property);
-  if (err == noErr) err = ReadObjectSpecifier(*parts.from, &accountParts);
-  bool imap = accountParts.want == cIMAPAccount;
-  if (err == noErr && (property != pName || (!imap && accountParts.want != cPOPAccount)))
-    err = errAENoSuchObject;
+  OSErr err = ReadPropertyQuestion(event, &property, &accounts);
+  bool imap = accounts.want == cIMAPAccount;
+  if (err == noErr && (property != pName || (!imap && accounts.want != cPOPAccount))) err = errAENoSuchObject;
   if (err != noErr) return err;
   std::vector<std::string> names;
   for (const MailAccount &account : outlook.client.config.accounts)
     if (account.imap == imap) names.push_back(account.name);
-  return AnswerIndexedNames(accountParts, names, reply);
+  return AnswerIndexedNames(accounts, names, reply);
 }
 
 void InstallHandlers(standin::StandInApp &app, Outlook &outlook) {

@@ -34,8 +34,6 @@ constexpr DescType cAccount = FourCC("acct");
 constexpr AEKeyword keyContent = FourCC("ctnt");
 constexpr AEKeyword keySubject = FourCC("subj");
 constexpr AEKeyword keyRecipients = FourCC("rcpt");
-constexpr AEKeyword keyAddress = FourCC("addr");
-constexpr AEKeyword keyRecipientType = FourCC("rtyp");
 constexpr AEKeyword keyAttachments = FourCC("cAtc");
 constexpr AEKeyword keyFile = FourCC("file");
 constexpr AEKeyword keyEncoding = FourCC("Encd");
@@ -57,22 +55,6 @@ AttachmentEncoding EncodingOf(OSType code) {
   return AttachmentEncoding::base64;
 }
 
-OSErr OptionalKeyText(const AERecord &record, AEKeyword key, std::string *text) {
-  OSErr err = GetKeyUTF8(record, key, text);
-  return err == errAEDescNotFound ? OSErr(noErr) : err;
-}
-
-OSErr AddRecipient(const AEDesc &record, MailMessage *message) {
-  std::string address;
-  OSType kind = 0;
-  OSErr err = GetKeyUTF8(record, keyAddress, &address);
-  if (err == noErr) err = GetKeyCode(record, keyRecipientType, &kind);
-  std::vector<MailAddress> *list = err == noErr ? RecipientList(*message, kind) : nullptr;
-  if (err == noErr && !list) err = errAEWrongDataType;
-  if (err == noErr) list->push_back(ParseMailbox(address));
-  return err;
-}
-
 OSErr AddAttachment(const AEDesc &record, MailMessage *message) {
   std::string path;
   OSType code = 0;
@@ -85,22 +67,13 @@ OSErr AddAttachment(const AEDesc &record, MailMessage *message) {
   return noErr;
 }
 
-// Calls read with each item of the list under key; a missing key has no items.
-OSErr ForEachKeyItem(const AERecord &record, AEKeyword key,
-                     const std::function<OSErr(const AEDesc &)> &read) {
-  OwnedDesc list;
-  OSErr err = AEGetKeyDesc(&record, key, typeAEList, list.get());
-  if (err == errAEDescNotFound) return noErr;
-  return err != noErr ? err : ForEachListItem(*list, read);
-}
-
 OSErr ReadMessage(const AERecord &properties, MailMessage *message, bool *queue) {
-  OSErr err = OptionalKeyText(properties, keyContent, &message->body);
-  if (err == noErr) err = OptionalKeyText(properties, keySubject, &message->subject);
-  if (err == noErr) err = OptionalKeyText(properties, keyAccount, &message->account);
+  OSErr err = GetOptionalKeyUTF8(properties, keyContent, &message->body);
+  if (err == noErr) err = GetOptionalKeyUTF8(properties, keySubject, &message->subject);
+  if (err == noErr) err = GetOptionalKeyUTF8(properties, keyAccount, &message->account);
   if (err == noErr)
     err = ForEachKeyItem(properties, keyRecipients,
-                         [message](const AEDesc &item) { return AddRecipient(item, message); });
+                         [message](const AEDesc &item) { return AddTypedRecipient(item, message); });
   if (err == noErr)
     err = ForEachKeyItem(properties, keyAttachments,
                          [message](const AEDesc &item) { return AddAttachment(item, message); });
@@ -110,18 +83,12 @@ OSErr ReadMessage(const AERecord &properties, MailMessage *message, bool *queue)
 }
 
 OSErr Write(PowerMail &powerMail, MailMessage message, MailFolder folder, AppleEvent &reply) {
-  if (WantsReply(reply)) {
-    OSErr err = MailClientWrite(powerMail.client, message, folder);
-    if (err == errAENoSuchObject)
-      standin::PutTextParam(reply, keyErrorString, "no account named " + message.account);
-    return err;
-  }
-  std::vector<UnreadAttachment> unread;
   std::string account = message.account;
-  OSErr err = MailClientWriteKeeping(powerMail.client, std::move(message), folder, &unread);
-  for (const UnreadAttachment &file : unread) powerMail.app->Journal("# " + UnreadAttachmentText(file));
-  LogUnreadAttachments("PowerMail", unread);
-  LogWriteFailure("PowerMail", account, err);
+  OSErr err =
+      MailClientWriteFor(powerMail.client, "PowerMail", std::move(message), folder, WantsReply(reply),
+                         [&powerMail](const std::string &line) { powerMail.app->Journal("# " + line); });
+  if (err == errAENoSuchObject && WantsReply(reply))
+    standin::PutTextParam(reply, keyErrorString, "no account named " + account);
   return err;
 }
 
@@ -147,29 +114,22 @@ OSErr Create(PowerMail &powerMail, const AppleEvent &event, AppleEvent &reply) {
 
 // Opening a message puts it in a window for the user: here, a line in the journal.
 OSErr Open(PowerMail &powerMail, const AppleEvent &event, AppleEvent &) {
-  OwnedDesc direct;
   SInt32 id = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = IDOfSpecifier(*direct, cMessage, &id);
-  if (err == noErr && (id < 1 || id > powerMail.lastID)) err = errAENoSuchObject;
+  OSErr err = DirectObjectID(event, cMessage, powerMail.lastID, &id);
   if (err == noErr) powerMail.app->Journal("# opened message " + std::to_string(id));
   return err;
 }
 
 // 'pnam' of obj(form 'indx', want 'acct', seld n or all).
 OSErr GetData(PowerMail &powerMail, const AppleEvent &event, AppleEvent &reply) {
-  OwnedDesc direct;
-  ObjectParts parts, accountParts;
+  ObjectParts accounts;
   OSType property = 0;
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, direct.get());
-  if (err == noErr) err = ReadObjectSpecifier(*direct, &parts);
-  if (err == noErr) err = PropertyOf(parts, &property);
-  if (err == noErr) err = ReadObjectSpecifier(*parts.from, &accountParts);
-  if (err == noErr && (property != pName || accountParts.want != cAccount)) err = errAENoSuchObject;
+  OSErr err = ReadPropertyQuestion(event, &property, &accounts);
+  if (err == noErr && (property != pName || accounts.want != cAccount)) err = errAENoSuchObject;
   if (err != noErr) return err;
   std::vector<std::string> names;
   for (const MailAccount &account : powerMail.client.config.accounts) names.push_back(account.name);
-  return AnswerIndexedNames(accountParts, names, reply);
+  return AnswerIndexedNames(accounts, names, reply);
 }
 
 void InstallHandlers(standin::StandInApp &app, PowerMail &powerMail) {

@@ -42,12 +42,10 @@ struct QuickMail {
 
 // Writes a message that no one waits for, never dropping it for a file.
 void WriteKeeping(QuickMail &quickMail, MailMessage message, MailFolder folder) {
-  std::vector<UnreadAttachment> unread;
-  OSErr err = MailClientWriteKeeping(quickMail.client, std::move(message), folder, &unread);
-  for (const UnreadAttachment &file : unread)
-    if (quickMail.app) quickMail.app->Journal("# " + UnreadAttachmentText(file));
-  LogUnreadAttachments("QuickMail", unread);
-  LogWriteFailure("QuickMail", {}, err);
+  MailClientWriteFor(quickMail.client, "QuickMail", std::move(message), folder, false,
+                     [&quickMail](const std::string &line) {
+                       if (quickMail.app) quickMail.app->Journal("# " + line);
+                     });
 }
 
 // What QuickMail would show in an alert: journaled, since no one reads its replies.
