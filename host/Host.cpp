@@ -456,6 +456,28 @@ bool LoadExternal(const std::string &bundlePath, External *external, std::string
   return false;
 }
 
+std::optional<std::string> CallExternal(const External &external, HostState *state,
+                                        const std::vector<const char *> &args) {
+  // The external may change its arguments in place, so each gets its own buffer.
+  std::vector<std::string> buffers(args.size());
+  std::vector<char *> argv(args.size());
+  for (size_t i = 0; i < args.size(); i++) {
+    if (args[i] == nullptr) continue;
+    buffers[i] = args[i];
+    argv[i] = buffers[i].data();
+  }
+  HostState *outer = g_state;
+  g_state = state;
+  char *result = nullptr;
+  int32_t pass = 0, error = 0;
+  external.handler(argv.data(), int32_t(argv.size()), &result, &pass, &error);
+  g_state = outer;
+  if (result == nullptr) return std::nullopt;
+  std::string text(result);
+  external.release(result);
+  return text;
+}
+
 int RunScript(const Script &script, const External &external, HostState *state) {
   g_state = state;
   int status = Runner(script, external, state).Run();

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "external/host/HostABI.h"
 #include "host/Script.h"
@@ -35,6 +37,12 @@ struct HostState {
   std::set<char *> lent;                         // strings handed to the external, not yet released
   std::string misuse;                            // the first release of a string the host did not lend
 };
+
+// One call of the external, as a script's "call" makes it, with its callbacks served from
+// state: the result, or nothing when the external returned none. A null entry of args is a
+// null argument.
+std::optional<std::string> CallExternal(const External &external, HostState *state,
+                                        const std::vector<const char *> &args);
 
 // Runs the script; 0 on success, 1 when an expectation failed, 2 on a script error. Failures
 // are written to standard error as "path:line: message".

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -162,6 +163,15 @@ int InstallStandIns(const std::vector<std::string> &executables, const std::stri
     }
   }
   return failed;
+}
+
+void InstallMissingStandIns(std::FILE *out) {
+  const char *flag = std::getenv("QUILLCAST_NO_AUTO_INSTALL");
+  if (flag != nullptr && flag[0] != 0 && std::strcmp(flag, "0") != 0) return;
+  std::FILE *sink = out != nullptr ? out : std::fopen("/dev/null", "w");
+  if (sink == nullptr) return;
+  InstallStandIns(StandInExecutables(StandInFolder()), ApplicationsVolume(), true, sink);
+  if (sink != out) std::fclose(sink);
 }
 
 std::vector<int> RunningApplications(const std::string &name) {

@@ -35,6 +35,11 @@ bool StandInInstalled(const std::string &volume, const std::string &executable);
 int InstallStandIns(const std::vector<std::string> &executables, const std::string &volume, bool onlyMissing,
                     std::FILE *out);
 
+// So that "Clnt" finds the stand-ins and "Strt" can launch them on a fresh machine: installs
+// those missing from the Applications volume, reporting on out (null: no report), unless
+// QUILLCAST_NO_AUTO_INSTALL is set to something other than 0.
+void InstallMissingStandIns(std::FILE *out);
+
 // Process ids of the running applications whose process name is name, in launch order.
 std::vector<int> RunningApplications(const std::string &name);
 

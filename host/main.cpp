@@ -12,6 +12,7 @@
 
 #include "host/Deliver.h"
 #include "host/Host.h"
+#include "host/MergeCommand.h"
 #include "host/Script.h"
 #include "host/StandIns.h"
 
@@ -25,15 +26,13 @@ void Usage() {
                "  Loads the Quillcast bundle (QUILLCAST_BUNDLE, or Quillcast.bundle beside this program)\n"
                "  and runs the host script SCRIPT against it. Stand-in applications missing from\n"
                "  $QUILLCAST_HOME/Applications are installed first, unless QUILLCAST_NO_AUTO_INSTALL=1.\n"
+               "usage: quillcast merge --data FILE.csv --template FILE [OPTIONS]\n"
+               "  Merges one message per record of the CSV file through the Quillcast external into an\n"
+               "  email client, after checking the merge; quillcast merge --help lists the options.\n"
                "usage: quillcast install-apps [VOLUME]\n"
                "  Installs the stand-in applications of this build (apps/bin beside this program) on\n"
                "  VOLUME, by default $QUILLCAST_HOME/Applications.\n");
   host::DeliverUsage(stderr);
-}
-
-bool AutoInstallDisabled() {
-  const char *flag = std::getenv("QUILLCAST_NO_AUTO_INSTALL");
-  return flag != nullptr && flag[0] != 0 && std::strcmp(flag, "0") != 0;
 }
 
 int InstallCommand(const char *volumeArgument) {
@@ -48,15 +47,6 @@ int InstallCommand(const char *volumeArgument) {
                            ? std::filesystem::absolute(volumeArgument, ignored).lexically_normal().string()
                            : host::ApplicationsVolume();
   return host::InstallStandIns(executables, volume, false, stdout) == 0 ? 0 : 1;
-}
-
-// So that "Clnt" finds the stand-ins and "Strt" can launch them on a fresh machine. Only
-// what is missing is installed, and its report goes to standard error, clear of the
-// script's own output.
-void InstallMissingStandIns() {
-  if (AutoInstallDisabled()) return;
-  std::vector<std::string> executables = host::StandInExecutables(host::StandInFolder());
-  host::InstallStandIns(executables, host::ApplicationsVolume(), true, stderr);
 }
 
 int RunCommand(const char *path) {
@@ -74,7 +64,7 @@ int RunCommand(const char *path) {
     return kUsageError;
   }
   host::MachineHome();
-  InstallMissingStandIns();
+  host::InstallMissingStandIns(stderr);
   // The plug-in's carbon layer finds its bundle (and resources) through the same variable.
   std::string bundle = host::DefaultBundlePath();
   setenv("QUILLCAST_BUNDLE", bundle.c_str(), 1);
@@ -91,6 +81,7 @@ int RunCommand(const char *path) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunCommand(argv[2]);
+  if (argc >= 2 && std::strcmp(argv[1], "merge") == 0) return host::MergeCommand(argc - 1, argv + 1);
   if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "install-apps") == 0)
     return InstallCommand(argc == 3 ? argv[2] : nullptr);
   if (argc >= 2 && std::strcmp(argv[1], "deliver") == 0) return host::DeliverCommand(argc - 2, argv + 2);

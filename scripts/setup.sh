@@ -10,6 +10,7 @@ packages=(
   libgmime-3.0-dev                      # the stand-in clients' MIME messages
   libcurl4-openssl-dev                  # the stand-in clients' delivery over SMTP
   python3-aiosmtpd                      # the SMTP server of the delivery tests and the demo
+  libcsv-dev libcli11-dev               # quillcast merge: CSV records, its command line
   python3                               # the end-to-end tests read the mail back with it
   macutils                              # hexbin: the tests decode BinHex attachments with it
 )
