@@ -43,6 +43,7 @@ void EndField(void *bytes, size_t length, void *data) {
 void EndRow(int, void *data) {
   auto *reader = static_cast<Reader *>(data);
   if (reader->inHeader) {
+    reader->table->headerLine = reader->row.line;
     reader->table->header = std::move(reader->row.fields);
     reader->inHeader = false;
   } else {

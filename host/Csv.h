@@ -22,6 +22,7 @@ struct CsvRow {
 };
 
 struct CsvTable {
+  int headerLine = 1;
   std::vector<std::string> header;
   std::vector<CsvRow> rows;  // blank lines are not rows
 };

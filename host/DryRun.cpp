@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 
 #include "host/StandIns.h"
@@ -70,17 +71,25 @@ unsigned long long WriteOrder(const std::string &name) {
   return q == std::string::npos ? 0 : std::strtoull(name.c_str() + q + 1, nullptr, 10);
 }
 
+std::vector<std::string> FileNames(const fs::path &folder) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder, ignored))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
 // Moves one message to target, with its Bcc envelope, if any, on top.
-bool MoveMessage(const fs::path &message, const fs::path &envelope, const fs::path &target, size_t *bytes) {
+bool MoveMessage(const fs::path &message, const fs::path *envelope, const fs::path &target, size_t *bytes) {
   std::error_code error;
   std::string head, body;
-  if (!fs::exists(envelope, error)) {
-    fs::rename(message, target, error);
+  if (envelope == nullptr) {
+    fs::rename(message, target, error);  // the same file system, unless DIR is elsewhere
     if (!error) {
       *bytes += fs::file_size(target, error);
       return true;
     }
-  } else if (!ReadWhole(envelope, &head)) {
+  } else if (!ReadWhole(*envelope, &head)) {
     return false;
   }
   if (!ReadWhole(message, &body) || !WriteWhole(target, head + body)) return false;
@@ -120,10 +129,9 @@ bool DryRunMachine::CollectMessages(const std::string &client, const std::vector
                                     const std::string &folder, size_t *bytes, std::string *error) {
   QuitApplications(client, kQuitSeconds);
   fs::path data = fs::path(home_) / "Data" / client;
-  std::vector<std::string> names;
-  std::error_code ignored;
-  for (const fs::directory_entry &entry : fs::directory_iterator(data / "outbox" / "new", ignored))
-    names.push_back(entry.path().filename().string());
+  std::vector<std::string> names = FileNames(data / "outbox" / "new");
+  std::vector<std::string> envelopes = FileNames(data / "envelopes");
+  std::set<std::string> hasEnvelope(envelopes.begin(), envelopes.end());
   std::sort(names.begin(), names.end(),
             [](const std::string &a, const std::string &b) { return WriteOrder(a) < WriteOrder(b); });
   bool numbered = names.size() == recordNumbers.size();
@@ -131,8 +139,10 @@ bool DryRunMachine::CollectMessages(const std::string &client, const std::vector
   for (size_t i = 0; i < names.size(); i++) {
     std::string target =
         numbered ? std::to_string(recordNumbers[i]) + ".eml" : "message-" + std::to_string(i + 1) + ".eml";
-    if (!MoveMessage(data / "outbox" / "new" / names[i], data / "envelopes" / names[i],
-                     fs::path(folder) / target, bytes)) {
+    fs::path envelope = data / "envelopes" / names[i];
+    if (!MoveMessage(data / "outbox" / "new" / names[i],
+                     hasEnvelope.count(names[i]) != 0 ? &envelope : nullptr, fs::path(folder) / target,
+                     bytes)) {
       *error = "cannot write " + (fs::path(folder) / target).string();
       return false;
     }

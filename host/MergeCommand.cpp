@@ -382,9 +382,10 @@ class Progress {
 struct Tally {
   int sent = 0;
   int skipped = 0;
-  std::vector<int> failed;    // record numbers
-  std::vector<int> messages;  // record numbers whose message the client was given, in order
-  bool stopped = false;       // by a signal or the journal
+  std::vector<int> failed;     // record numbers
+  std::vector<int> uncertain;  // record numbers
+  std::vector<int> messages;   // record numbers whose message the client was given, in order
+  bool stopped = false;        // by a signal, the journal or the client's end
 };
 
 void InstallSignalHandlers() {
@@ -395,48 +396,68 @@ void InstallSignalHandlers() {
   for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
 }
 
-// Merges the planned records, journaling each unless journal is null.
+struct Outcome {
+  RecordState state;
+  const char *reason;
+};
+
+// One record's "Merg". A message the client refused has failed; but when the client is gone
+// after the failure, it may have died after queueing the message, so the outcome is
+// uncertain. ("Merg" gives no other reason: a time-out, after which a slow client may still
+// queue the message, shows as a refusal.)
+Outcome MergeOne(Session *session, const MergeRecord &record, size_t index, int clientPid) {
+  std::string number = std::to_string(index);
+  if (session->True({"Merg", "", number.c_str()})) {
+    return record.hasRecipients ? Outcome{RecordState::sent, ""}
+                                : Outcome{RecordState::skipped, "no recipients"};
+  }
+  if (ProcessEnding(clientPid)) return {RecordState::uncertain, "the client quit during the message"};
+  return {RecordState::failed, "the client refused the message or did not answer"};
+}
+
+void Count(int number, const Outcome &outcome, Tally *tally) {
+  if (outcome.state == RecordState::sent) {
+    tally->sent++;
+    tally->messages.push_back(number);
+  }
+  if (outcome.state == RecordState::skipped) tally->skipped++;
+  if (outcome.state == RecordState::failed) tally->failed.push_back(number);
+  if (outcome.state == RecordState::uncertain) tally->uncertain.push_back(number);
+}
+
+// Merges the planned records in order, journaling each unless journal is null. Stops at a
+// signal, a journal that cannot be written, or a client that has gone.
 void MergeRecords(Session *session, const Merge &merge, const Schedule &schedule, long limit,
-                  JournalWriter *journal, Tally *tally) {
+                  const std::string &client, JournalWriter *journal, Tally *tally) {
   const std::vector<MergeRecord> &records = merge.input.records;
   int planned = 0;
   for (Plan plan : schedule.plans) planned += plan == Plan::merge ? 1 : 0;
   if (limit >= 0 && planned > limit) planned = int(limit);
+  std::vector<int> clientPids = RunningApplications(client);  // the one "Strt" connected to
+  int clientPid = clientPids.empty() ? 0 : clientPids.back();
   Progress progress(planned);
   int done = 0;
-  for (size_t n = 0; n < records.size() && done < planned; n++) {
+  for (size_t n = 0; n < records.size() && done < planned && !tally->stopped; n++) {
     if (schedule.plans[n] != Plan::merge) continue;
-    if (g_stop) {
-      tally->stopped = true;
-      Say("stopped before record " + std::to_string(n + 1) + "; --resume goes on from there");
-      break;
-    }
     int number = int(n + 1);
     const MergeRecord &record = records[n];
-    if (journal != nullptr && !journal->Start(number, RecordKey(record.values), record.line)) {
+    if (g_stop) {
+      Say("stopped before record " + std::to_string(number) + "; --resume goes on from there");
+      tally->stopped = true;
+    } else if (journal != nullptr && !journal->Start(number, RecordKey(record.values), record.line)) {
       Say(journal->error() + "; stopped before record " + std::to_string(number) + ", which was not sent");
       tally->stopped = true;
-      break;
     }
-    std::string index = std::to_string(n);
-    bool accepted = session->True({"Merg", "", index.c_str()});
-    RecordState outcome = !accepted              ? RecordState::failed
-                          : record.hasRecipients ? RecordState::sent
-                                                 : RecordState::skipped;
-    if (outcome == RecordState::failed) tally->failed.push_back(number);
-    if (outcome == RecordState::sent) {
-      tally->sent++;
-      tally->messages.push_back(number);
-    }
-    if (outcome == RecordState::skipped) tally->skipped++;
-    const char *reason = outcome == RecordState::failed ? "the client refused the message or did not answer"
-                         : outcome == RecordState::skipped ? "no recipients"
-                                                           : "";
-    if (journal != nullptr && !journal->Outcome(number, outcome, reason)) {
+    if (tally->stopped) break;
+    Outcome outcome = MergeOne(session, record, n, clientPid);
+    Count(number, outcome, tally);
+    if (journal != nullptr && !journal->Outcome(number, outcome.state, outcome.reason)) {
       Say(journal->error() + "; stopped after record " + std::to_string(number) +
           ", whose outcome the journal lacks (a resume takes it as uncertain)");
       tally->stopped = true;
-      break;
+    } else if (outcome.state == RecordState::uncertain) {
+      Say(client + " quit during record " + std::to_string(number) + "; stopped");
+      tally->stopped = true;
     }
     progress.Update(++done);
   }
@@ -473,14 +494,17 @@ int Summarise(const Merge &merge, const Schedule &schedule, const Tally &tally, 
               const std::string &journalPath) {
   std::printf("%s: %d sent, %d skipped (no recipients), %zu failed", client.c_str(), tally.sent,
               tally.skipped, tally.failed.size());
+  if (!tally.uncertain.empty()) std::printf(", %zu uncertain", tally.uncertain.size());
   if (schedule.done > 0) std::printf(", %d sent earlier", schedule.done);
   std::printf("; journal %s\n", journalPath.c_str());
   if (!tally.failed.empty()) std::printf("failed: records %s\n", RecordList(merge, tally.failed).c_str());
-  if (!schedule.uncertain.empty()) {
+  std::vector<int> uncertain = schedule.uncertain;
+  uncertain.insert(uncertain.end(), tally.uncertain.begin(), tally.uncertain.end());
+  if (!uncertain.empty()) {
     std::printf("uncertain, not sent again (--resend-uncertain sends them): records %s\n",
-                RecordList(merge, schedule.uncertain).c_str());
+                RecordList(merge, uncertain).c_str());
   }
-  bool allSent = tally.failed.empty() && schedule.uncertain.empty() && !tally.stopped;
+  bool allSent = tally.failed.empty() && uncertain.empty() && !tally.stopped;
   return allSent ? kMergeAllSent : kMergeSomeFailed;
 }
 
@@ -488,7 +512,7 @@ int DryRun(Session *session, const Merge &merge, const Schedule &schedule, const
            const std::string &client, DryRunMachine *machine) {
   Clock::time_point start = Clock::now();
   Tally tally;
-  MergeRecords(session, merge, schedule, options.limit, nullptr, &tally);
+  MergeRecords(session, merge, schedule, options.limit, client, nullptr, &tally);
   session->Call({"Fnsh"});
   EndSession(session);
   size_t bytes = 0;
@@ -560,7 +584,7 @@ int MergeCommand(int argc, char **argv) {
   }
   if (!options.dryRun.empty()) return DryRun(&session, merge, schedule, options, client, &machine);
   Tally tally;
-  MergeRecords(&session, merge, schedule, options.limit, &journal, &tally);
+  MergeRecords(&session, merge, schedule, options.limit, client, &journal, &tally);
   session.Call({"Fnsh"});
   EndSession(&session);
   return Summarise(merge, schedule, tally, client, journalPath);

@@ -244,7 +244,9 @@ void ConvertRecords(const CsvTable &table, MergeInput *input, std::vector<Findin
     input->fields.push_back(ConvertValue(name, &problem));
     if (problem.empty() && input->fields.back().find('\n') != std::string::npos) problem = "a line break";
     if (!problem.empty()) {
-      findings->push_back({Where(input->dataPath, 1), "the field name \"" + name + "\" holds " + problem});
+      std::string what = "the field name \"" + name;
+      findings->push_back(
+          {Where(input->dataPath, table.headerLine), what.append("\" holds ").append(problem)});
     }
   }
   input->records.clear();

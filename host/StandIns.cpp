@@ -165,6 +165,20 @@ int InstallStandIns(const std::vector<std::string> &executables, const std::stri
   return failed;
 }
 
+bool ProcessEnding(int pid) {
+  constexpr unsigned long kExiting = 0x4;  // PF_EXITING: set as the process starts to exit
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t close = text.rfind(')');
+  char state = '?';
+  unsigned long flags = 0;
+  if (close == std::string::npos ||
+      std::sscanf(text.c_str() + close + 1, " %c %*d %*d %*d %*d %*d %lu", &state, &flags) != 2) {
+    return true;
+  }
+  return state == 'Z' || state == 'X' || (flags & kExiting) != 0;
+}
+
 void InstallMissingStandIns(std::FILE *out) {
   const char *flag = std::getenv("QUILLCAST_NO_AUTO_INSTALL");
   if (flag != nullptr && flag[0] != 0 && std::strcmp(flag, "0") != 0) return;

@@ -43,6 +43,10 @@ void InstallMissingStandIns(std::FILE *out);
 // Process ids of the running applications whose process name is name, in launch order.
 std::vector<int> RunningApplications(const std::string &name);
 
+// Whether the process has exited or is on its way out (its files, sockets among them, may
+// already be closed while it is still listed).
+bool ProcessEnding(int pid);
+
 // Asks every running application of that name to quit with the 'aevt'/'quit' event, as a
 // user would, and waits up to seconds for all of them to be gone. Events that reached an
 // application before the quit are carried out first. An application that cannot be reached

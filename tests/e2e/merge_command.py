@@ -26,7 +26,7 @@ def wait_for(condition, what):
     while not condition():
         if time.monotonic() > deadline:
             raise AssertionError("gave up waiting for " + what)
-        time.sleep(0.02)
+        time.sleep(0.005)
 
 
 class MergeCommandTest(unittest.TestCase):
@@ -234,47 +234,76 @@ class MergeCommandTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.journal))
         self.assertEqual(os.listdir(self.temporary), [])
 
+    def hang_in_a_record(self, merge):
+        """Stops the client once ten records are sent, so that the merge hangs inside the next
+        record's "Merg" (started, no outcome); returns the client's pid and that record. The
+        merge must have many more records than the ten, so that it is still running then."""
+        def sent():
+            return sum(1 for line in self.journal_lines() if line.startswith("sent")) \
+                if os.path.exists(self.journal) else 0
+        wait_for(lambda: sent() >= 10 or merge.poll() is not None, "ten records sent")
+        self.assertIsNone(merge.poll(), "the merge ended before its client could be stopped")
+        (client,) = [pid for pid, name in self.clients().items() if name == "Eudora"]
+        os.kill(client, signal.SIGSTOP)
+        wait_for(lambda: self.journal_lines()[-1].startswith("start"), "a record to start")
+        return client, int(self.journal_lines()[-1].split()[1])
+
+    def start_merge(self):
+        return subprocess.Popen([QUILLCAST, "merge", "--data", self.data, "--template", self.letter, "--client",
+                                 "Eudora"], env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def assert_outbox_once(self, count, missing=()):
+        mail = self.outbox("Eudora")
+        self.assertEqual(sorted(mail), [n for n in range(1, count + 1) if n not in missing])
+        self.assertTrue(all(len(messages) == 1 for messages in mail.values()))
+
     def test_killed_merge_resumes_without_sending_twice(self):
-        count = 40
+        count = 2000
         self.people(count)
-        merge = subprocess.Popen([QUILLCAST, "merge", "--data", self.data, "--template", self.letter,
-                                  "--client", "Eudora"], env=self.env, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL)
+        merge = self.start_merge()
         try:
-            def sent():
-                return sum(1 for line in self.journal_lines() if line.startswith("sent")) \
-                    if os.path.exists(self.journal) else 0
-            wait_for(lambda: sent() >= 10, "ten records sent")
-            # Stop the client, so that the merge hangs inside a record's "Merg", then kill the
-            # merge there: that record is started and has no outcome.
-            (client,) = [pid for pid, name in self.clients().items() if name == "Eudora"]
-            os.kill(client, signal.SIGSTOP)
-            wait_for(lambda: self.journal_lines()[-1].startswith("start"), "a record to start")
+            client, uncertain = self.hang_in_a_record(merge)
             merge.kill()
-            merge.wait()
+            merge.communicate()
             os.kill(client, signal.SIGCONT)
         finally:
             if merge.poll() is None:
                 merge.kill()
-                merge.wait()
-        uncertain = int(self.journal_lines()[-1].split()[1])
+                merge.communicate()
 
         resumed = self.merge("--client", "Eudora", "--resume")
         self.assertEqual(resumed.returncode, 1, resumed.stderr)
         self.assertIn(f"uncertain, not sent again (--resend-uncertain sends them): records {uncertain} "
                       f"(line {uncertain + 1})", resumed.stdout)
-        mail = self.outbox("Eudora")
-        self.assertEqual(sorted(mail), [n for n in range(1, count + 1) if n != uncertain])
-        self.assertTrue(all(len(messages) == 1 for messages in mail.values()))
+        self.assert_outbox_once(count, missing=[uncertain])
 
         # The user, having found it was not sent, sends it after all.
         last = self.merge("--client", "Eudora", "--resume", "--resend-uncertain")
         self.assertEqual(last.returncode, 0, last.stderr)
         self.assertIn("Eudora: 1 sent", last.stdout)
-        mail = self.outbox("Eudora")
-        self.assertEqual(sorted(mail), list(range(1, count + 1)))
-        self.assertTrue(all(len(messages) == 1 for messages in mail.values()))
+        self.assert_outbox_once(count)
 
+    def test_client_killed_during_a_record_leaves_it_uncertain(self):
+        count = 2000
+        self.people(count)
+        merge = self.start_merge()
+        try:
+            client, uncertain = self.hang_in_a_record(merge)
+            os.kill(client, signal.SIGKILL)
+            out, err = merge.communicate(timeout=WAIT_SECONDS)
+        finally:
+            if merge.poll() is None:
+                merge.kill()
+                merge.communicate()
+        self.assertEqual(merge.returncode, 1, err)
+        self.assertIn(f"Eudora quit during record {uncertain}; stopped", err)
+        self.assertIn(f"1 uncertain", out)
+        self.assertEqual(self.journal_lines()[-1], f"uncertain {uncertain} the client quit during the message")
+
+        resumed = self.merge("--client", "Eudora", "--resume")  # launches the client again
+        self.assertEqual(resumed.returncode, 1, resumed.stderr)
+        self.assertIn(f"Eudora: {count - uncertain} sent", resumed.stdout)
+        self.assert_outbox_once(count, missing=[uncertain])
 
 if __name__ == "__main__":
     QUILLCAST = sys.argv.pop(1)
