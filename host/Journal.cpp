@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -144,7 +145,8 @@ bool JournalWriter::Append(const std::string &line) {
 bool JournalWriter::Start(int number, uint64_t key, int line) {
   char text[96];
   std::snprintf(text, sizeof text, "start %d %016" PRIx64 " line %d\n", number, key, line);
-  return Append(text) && Sync();
+  if (!Append(text)) return false;
+  return std::chrono::steady_clock::now() - synced_ < kSyncInterval || Sync();
 }
 
 bool JournalWriter::Outcome(int number, RecordState state, const std::string &reason) {
@@ -158,6 +160,7 @@ bool JournalWriter::Outcome(int number, RecordState state, const std::string &re
 
 bool JournalWriter::Sync() {
   if (fdatasync(fd_) != 0 && errno != EINVAL) return Fail(errno);
+  synced_ = std::chrono::steady_clock::now();
   return true;
 }
 

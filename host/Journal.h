@@ -9,16 +9,23 @@
 //   skipped N REASON       nothing was sent for record N (e.g. it has no recipients)
 //   failed N REASON        the client refused record N's message, or it could not be merged
 //   uncertain N REASON     the merge of record N ended without knowing whether the client
-//                          queued it (it timed out: a slow client may still queue it)
+//                          queued it (the client quit during it)
 //
 // A record's last event decides its state; a "start" with no event after it is uncertain
-// too (the merge was killed during it). A "start" is written and flushed to the disk before
-// the record is merged, and an outcome is written as soon as it is known (the next start's
-// flush carries it to the disk), so the journal never claims less than was sent. A last line
-// without its line end was cut short by a kill and does not count; the next run ends it and
-// writes a comment under it that says so.
+// too (the merge was killed during it).
+//
+// Every line is handed to the system (write) before the step it tells of goes on: a "start"
+// before the record's "Merg", an outcome as soon as it is known. A kill of the merge at any
+// point, SIGKILL included, thus loses nothing the journal claims. Flushing every "start" to
+// the disk as well (fdatasync) would cost more than the merge itself (measured: 0.1 to 1.3 ms
+// per record, against 0.1 ms for a record into Emailer), so the journal is flushed once a
+// second and when the merge ends: like the client's own store, which flushes its mail once a
+// second, a crash of the whole machine may lose the last second. A last line without its
+// line end was cut short by a kill and does not count; the next run ends it and writes a
+// comment under it that says so.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -53,7 +60,8 @@ class JournalWriter {
 
   // Opens (creating, mode 0600) and writes a comment line saying what this run is.
   bool Open(const std::string &path, const std::string &runComment);
-  // Written and flushed to the disk before the record is merged.
+  // Written before the record is merged (and flushed when a second has passed since the
+  // last flush).
   bool Start(int number, uint64_t key, int line);
   bool Outcome(int number, RecordState state, const std::string &reason = "");
   // Flushes what was written to the disk.
@@ -64,8 +72,11 @@ class JournalWriter {
   bool Append(const std::string &line);
   bool Fail(int errorNumber);
 
+  static constexpr std::chrono::seconds kSyncInterval{1};
+
   std::string path_;
   int fd_ = -1;
+  std::chrono::steady_clock::time_point synced_{};
   std::string error_;
 };
 

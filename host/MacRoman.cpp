@@ -3,6 +3,7 @@
 #include <MacErrors.h>
 #include <TextEncodingConverter.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace host {
@@ -64,16 +65,28 @@ std::string Describe(std::string_view text, OSStatus status) {
 }  // namespace
 
 bool ToMacRoman(std::string_view utf8, std::string *roman, std::string *problem, size_t *offset) {
-  roman->resize(utf8.size());
-  ByteCount used = 0;
-  ByteCount made = 0;
-  OSStatus status = TECConvertText(Converter(true), reinterpret_cast<ConstTextPtr>(utf8.data()), utf8.size(),
-                                   &used, reinterpret_cast<TextPtr>(roman->data()), roman->size(), &made);
-  roman->resize(made);
-  if (status == noErr) return true;
-  *offset = used;
-  *problem = Describe(utf8.substr(used), status);
-  return false;
+  roman->clear();
+  std::string part(utf8.size(), '\0');
+  bool whole = true;
+  for (size_t at = 0; at < utf8.size();) {
+    ByteCount used = 0;
+    ByteCount made = 0;
+    OSStatus status =
+        TECConvertText(Converter(true), reinterpret_cast<ConstTextPtr>(utf8.data() + at), utf8.size() - at,
+                       &used, reinterpret_cast<TextPtr>(part.data()), part.size(), &made);
+    roman->append(part, 0, made);
+    at += used;
+    if (status == noErr) break;
+    if (whole) {
+      *offset = at;
+      *problem = Describe(utf8.substr(at), status);
+      whole = false;
+    }
+    size_t length = SequenceLength(static_cast<unsigned char>(utf8[at]));
+    at += status == kTECUnmappableElementErr && length > 0 ? std::min(length, utf8.size() - at) : 1;
+    *roman += '?';
+  }
+  return whole;
 }
 
 std::string FromMacRoman(std::string_view roman) {

@@ -9,9 +9,10 @@
 
 namespace host {
 
-// Converts UTF-8 to Mac OS Roman into *roman. False at the first character Mac OS Roman
-// cannot hold, or at bytes that are not UTF-8: *problem then names it ("U+2603 '☃'", or
-// "bytes that are not UTF-8: \xC3\x28") and *offset is its byte offset in utf8.
+// Converts UTF-8 to Mac OS Roman into *roman, each character Mac OS Roman cannot hold and
+// each run of bytes that are not UTF-8 written as "?". False when there was one: *problem
+// then names the first ("U+2603 '☃'", or "bytes that are not UTF-8: \xC3\x28") and *offset
+// is its byte offset in utf8.
 bool ToMacRoman(std::string_view utf8, std::string *roman, std::string *problem, size_t *offset);
 
 // Mac OS Roman to UTF-8; every byte has a character.

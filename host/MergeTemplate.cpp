@@ -71,6 +71,10 @@ bool ToRoman(const std::string &path, TemplatePart *part, std::string *error) {
   std::string roman, problem;
   size_t offset = 0;
   std::string utf8 = EasyPlaceholders(part->text);
+  if (size_t nul = utf8.find('\0'); nul != std::string::npos) {
+    *error = Where(path, part->line + int(std::count(utf8.begin(), utf8.begin() + nul, '\n'))) + "a NUL byte";
+    return false;
+  }
   if (ToMacRoman(utf8, &roman, &problem, &offset)) {
     part->text = std::move(roman);
     return true;

@@ -59,7 +59,8 @@ std::string LineFeeds(const std::string &text) {
 }
 
 // A value as the record store can keep it: Mac OS Roman without NUL (the external takes C
-// strings) and without 0xFF, its field separator. Empty *problem when it can.
+// strings) and without 0xFF, its field separator; what it cannot keep becomes "?", so that a
+// forced merge still gets every field whole. Empty *problem when nothing had to change.
 std::string ConvertValue(const std::string &utf8, std::string *problem) {
   std::string roman;
   size_t offset = 0;
@@ -71,6 +72,8 @@ std::string ConvertValue(const std::string &utf8, std::string *problem) {
   } else if (roman.find('\xFF') != std::string::npos) {
     *problem = "U+02C7 'ˇ', which is the record store's field separator";
   }
+  std::replace(roman.begin(), roman.end(), '\0', '?');
+  std::replace(roman.begin(), roman.end(), '\xFF', '?');
   return LineFeeds(roman);
 }
 

@@ -203,6 +203,14 @@ TEST_F(PreflightTest, FindsWhatWouldGoWrongNamingTheLine) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(sorted, expected);
   EXPECT_TRUE(input_.records[1].hasRecipients);
+  EXPECT_EQ(input_.records[4].values[0], "?ukasz");  // a forced merge still gets the whole field
+
+  // A NUL would end the text handed to the external, and 0xFF (ˇ) would split the field.
+  findings = Texts(
+      Check("Name,Email\nA" + std::string(1, '\0') + "n\xCB\x87n,a@example.com\n", "To: {{Email}}\n\n"));
+  EXPECT_EQ(findings,
+            std::vector<std::string>{"d.csv:2: field \"Name\" holds a NUL byte, which a record cannot hold"});
+  EXPECT_EQ(input_.records[0].values[0], "A?n?n");
 
   // Two people, one named in parentheses, are two addresses. An empty To is found.
   findings = Texts(Check("Name,Email\nFay,\nGus,\"Gus <g@example.com>, (Boss) boss@example.com\"\n",
