@@ -295,7 +295,7 @@ enum class Plan { merge, done, uncertain };
 struct Schedule {
   std::vector<Plan> plans;  // per record
   int done = 0;
-  int retried = 0;
+  int retried = 0;             // records that failed before, merged again
   std::vector<int> uncertain;  // record numbers skipped as uncertain
 };
 
@@ -327,9 +327,8 @@ bool PlanRecords(const Options &options, const Merge &merge, const std::string &
     bool sentOrMaybe = entry.state != RecordState::failed;
     if (sentOrMaybe && entry.key != RecordKey(record.values)) {
       Say(merge.input.dataPath + ":" + std::to_string(record.line) + ": record " + std::to_string(number) +
-          " has changed since the journal recorded it (rows added, removed or edited?); a resume needs the "
-          "data "
-          "it began with");
+          " has changed since the journal recorded it (rows added, removed or edited?); a resume needs "
+          "the data it began with");
       return false;
     }
     Plan &plan = schedule->plans[number - 1];
@@ -496,6 +495,7 @@ int Summarise(const Merge &merge, const Schedule &schedule, const Tally &tally, 
               tally.skipped, tally.failed.size());
   if (!tally.uncertain.empty()) std::printf(", %zu uncertain", tally.uncertain.size());
   if (schedule.done > 0) std::printf(", %d sent earlier", schedule.done);
+  if (schedule.retried > 0) std::printf(" (%d that failed earlier tried again)", schedule.retried);
   std::printf("; journal %s\n", journalPath.c_str());
   if (!tally.failed.empty()) std::printf("failed: records %s\n", RecordList(merge, tally.failed).c_str());
   std::vector<int> uncertain = schedule.uncertain;
