@@ -127,6 +127,14 @@ bool ReadInputFile(const std::string &path, const char *what, std::string *bytes
   return true;
 }
 
+bool MakeFolder(const std::string &path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+  if (!error && fs::is_directory(path, error)) return true;
+  Say("cannot make the folder " + path + (error ? ": " + error.message() : ""));
+  return false;
+}
+
 // The field of the attachment paths, which the host merges itself (to resolve them from the
 // template's folder): a name no column of the data has.
 std::string AttachmentFieldName(const FieldIndex &index) {
@@ -482,6 +490,21 @@ void ReportFindings(const std::vector<Finding> &findings) {
     std::fprintf(stderr, "%s: %s\n", finding.where.c_str(), finding.what.c_str());
 }
 
+// Adds what the external says of the client to the findings and reports them. -1 to go on
+// with the merge, else the exit status: after --check, or findings without --force.
+int CheckMerge(Session *session, const Options &options, Merge *merge, std::string *client) {
+  CheckClient(session, options, merge, client);
+  ReportFindings(merge->findings);
+  if (!options.check && (merge->findings.empty() || options.force)) return -1;
+  if (merge->findings.empty()) {
+    std::printf("%zu records, no findings\n", merge->input.records.size());
+    return kMergeAllSent;
+  }
+  std::printf("%zu findings; nothing was sent%s\n", merge->findings.size(),
+              options.check ? "" : " (mend them, or --force merges anyway)");
+  return kMergeUsage;
+}
+
 std::string Now() {
   char text[32];
   std::time_t now = std::time(nullptr);
@@ -517,8 +540,6 @@ int DryRun(Session *session, const Merge &merge, const Schedule &schedule, const
   EndSession(session);
   size_t bytes = 0;
   std::string error;
-  std::error_code ignored;
-  fs::create_directories(options.dryRun, ignored);
   bool numbered = machine->CollectMessages(client, tally.messages, options.dryRun, &bytes, &error);
   if (!numbered) Say(error);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -548,21 +569,17 @@ int MergeCommand(int argc, char **argv) {
   Session session;
   if (!StartSession(&session)) return kMergeUsage;
   std::string client;
-  CheckClient(&session, options, &merge, &client);
-  ReportFindings(merge.findings);
-  if (options.check || (!merge.findings.empty() && !options.force)) {
+  if (int status = CheckMerge(&session, options, &merge, &client); status >= 0) {
     EndSession(&session);
-    if (merge.findings.empty()) {
-      std::printf("%zu records, no findings\n", merge.input.records.size());
-      return kMergeAllSent;
-    }
-    std::printf("%zu findings; nothing was sent%s\n", merge.findings.size(),
-                options.check ? "" : " (mend them, or --force merges anyway)");
-    return kMergeUsage;
+    return status;
   }
   std::string journalPath = options.data + ".journal";
   Schedule schedule;
   if (!PlanRecords(options, merge, journalPath, &schedule)) {
+    EndSession(&session);
+    return kMergeUsage;
+  }
+  if (!options.dryRun.empty() && !MakeFolder(options.dryRun)) {
     EndSession(&session);
     return kMergeUsage;
   }
