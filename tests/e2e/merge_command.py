@@ -132,8 +132,9 @@ class MergeCommandTest(unittest.TestCase):
         self.assertEqual(message["subject"], "Record 2 for P2")
         self.assertIn("p2@example.com", message["to"])
         self.assertEqual(message.get_body().get_content(), "Dear P2,\nhello.\n")
-        attached = [part.get_filename() for part in message.iter_attachments()]
-        self.assertEqual(attached, ["note.txt"])
+        attached = [part.get_payload(decode=True) for part in message.walk()
+                    if part.get_filename() == "note.txt" and part.get_content_type() == "text/plain"]
+        self.assertEqual(attached, [b"a note\n"])  # its data fork, whatever wraps it
 
         # The journal stands in the way of a second merge of the same data, and a resume
         # has nothing left to send.
@@ -168,7 +169,7 @@ class MergeCommandTest(unittest.TestCase):
 
         unknown = self.merge("--client", "Nobody", "--check")
         self.assertEqual(unknown.returncode, 2)
-        self.assertIn("client: \"Nobody\" is not installed (installed: Eudora, Emailer, Mailsmith)", unknown.stderr)
+        self.assertRegex(unknown.stderr, r'client: "Nobody" is not installed \(installed: .*Eudora, Emailer.*\)')
 
     def test_bad_input_is_refused_before_anything_starts(self):
         self.people(1)
