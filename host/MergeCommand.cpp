@@ -235,6 +235,39 @@ std::vector<std::string> Lines(const std::optional<std::string> &list) {
   return lines;
 }
 
+bool SameName(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A message from an account the client does not have is refused by the client, so each
+// record's Account must name one of those "Acts" lists. Clients that list none send every
+// message from their first account and are not checked.
+void CheckAccounts(Session *session, const std::string &client, Merge *merge) {
+  const MergeInput &input = merge->input;
+  std::string account = TemplateText(input.letter, TemplateHeader::account);
+  if (account.empty()) return;
+  std::vector<std::string> accounts = Lines(session->Call({"Acts", client.c_str()}));
+  if (accounts.empty()) return;
+  auto known = [&accounts](const std::string &name) {
+    return std::any_of(accounts.begin(), accounts.end(),
+                       [&name](const std::string &a) { return SameName(a, name); });
+  };
+  std::string where =
+      input.letter.path + ":" + std::to_string(TemplateLine(input.letter, TemplateHeader::account));
+  FieldIndex index(input.fields);
+  bool fromData = false;
+  for (const Placeholder &place : FindPlaceholders(account))
+    fromData = fromData || index.Find(place.name) >= 0;
+  for (size_t n = 0; n < input.records.size() && (fromData || n == 0); n++) {
+    std::string name = MergeRecordText(account, index, input.records[n].values, int(n + 1));
+    if (known(name)) continue;
+    if (fromData) where = input.dataPath + ":" + std::to_string(input.records[n].line);
+    merge->findings.push_back({where, client + " has no account \"" + FromMacRoman(name) + "\""});
+  }
+}
+
 // Chooses the client and adds what the external says against it: not installed, an
 // encoding it does not offer, HTML it does not take.
 void CheckClient(Session *session, const Options &options, Merge *merge, std::string *client) {
@@ -260,6 +293,7 @@ void CheckClient(Session *session, const Options &options, Merge *merge, std::st
   if (TemplateText(letter, TemplateHeader::html) == "true" && !session->True({"sHTM", client->c_str()})) {
     merge->findings.push_back({"client", *client + " does not take HTML bodies"});
   }
+  CheckAccounts(session, *client, merge);
 }
 
 // Sets the host globals of the templates and fills the record store.

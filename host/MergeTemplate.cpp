@@ -184,6 +184,13 @@ std::string TemplateText(const MergeTemplate &merge, TemplateHeader header) {
   return text;
 }
 
+int TemplateLine(const MergeTemplate &merge, TemplateHeader header) {
+  for (const TemplatePart &part : merge.parts) {
+    if (part.header == header) return part.line;
+  }
+  return 0;
+}
+
 std::vector<Placeholder> FindPlaceholders(std::string_view text) {
   std::vector<Placeholder> found;
   size_t start = std::string_view::npos;

@@ -51,6 +51,9 @@ bool ParseMergeTemplate(const std::string &path, std::string_view bytes, MergeTe
 // Cc and Bcc with ", ", Attach one per line), empty when the template has none.
 std::string TemplateText(const MergeTemplate &merge, TemplateHeader header);
 
+// The line of the header's first part, 0 when the template has none.
+int TemplateLine(const MergeTemplate &merge, TemplateHeader header);
+
 // A placeholder as the external finds it: the name between « and » (bytes 0xC7, 0xC8), a
 // second « restarting the name. offset is where its « is.
 struct Placeholder {
