@@ -103,7 +103,7 @@ DryRunMachine::~DryRunMachine() {
   Remove();
 }
 
-bool DryRunMachine::Create(const std::string &userHome, std::string *error) {
+bool DryRunMachine::Create(const std::string &userHome, const std::string &client, std::string *error) {
   const char *temporary = std::getenv("TMPDIR");
   std::string pattern =
       std::string(temporary != nullptr && *temporary != 0 ? temporary : "/tmp") + "/quillcast-dry-run-XXXXXX";
@@ -114,9 +114,13 @@ bool DryRunMachine::Create(const std::string &userHome, std::string *error) {
   home_ = pattern;
   setenv("QUILLCAST_HOME", home_.c_str(), 1);
   CopyAccounts(userHome, home_);
+  std::vector<std::string> executables = StandInExecutables(StandInFolder());
+  auto named = std::find_if(executables.begin(), executables.end(), [&client](const std::string &path) {
+    return fs::path(path).filename() == client;
+  });
+  if (named != executables.end()) executables = {*named};  // installing takes a process each
   std::FILE *quiet = std::fopen("/dev/null", "w");
-  int failed = InstallStandIns(StandInExecutables(StandInFolder()), ApplicationsVolume(), false,
-                               quiet != nullptr ? quiet : stderr);
+  int failed = InstallStandIns(executables, ApplicationsVolume(), false, quiet != nullptr ? quiet : stderr);
   if (quiet != nullptr) std::fclose(quiet);
   if (failed != 0) {
     *error = "cannot install the stand-in clients on the dry run's machine";

@@ -17,10 +17,11 @@ class DryRunMachine {
   DryRunMachine(const DryRunMachine &) = delete;
   DryRunMachine &operator=(const DryRunMachine &) = delete;
 
-  // Makes the private machine and points QUILLCAST_HOME at it: the stand-ins installed, each
-  // client's accounts copied from userHome without the lines that deliver mail. False with
-  // *error when it cannot be made.
-  bool Create(const std::string &userHome, std::string *error);
+  // Makes the private machine and points QUILLCAST_HOME at it: the stand-in named client
+  // installed (every stand-in when client is empty or none has that name), each client's
+  // accounts copied from userHome without the lines that deliver mail. False with *error
+  // when it cannot be made.
+  bool Create(const std::string &userHome, const std::string &client, std::string *error);
 
   // Quits the client (it writes what it still holds) and moves its queued messages into
   // folder: the i-th message the client queued becomes "<recordNumbers[i]>.eml", a Bcc

@@ -595,7 +595,7 @@ int MergeCommand(int argc, char **argv) {
   std::string userHome = MachineHome();
   DryRunMachine machine;
   std::string error;
-  if (!options.dryRun.empty() && !machine.Create(userHome, &error)) {
+  if (!options.dryRun.empty() && !machine.Create(userHome, options.client, &error)) {
     Say(error);
     return kMergeUsage;
   }
