@@ -13,6 +13,8 @@ packages=(
   libcsv-dev libcli11-dev               # quillcast merge: CSV records, its command line
   python3                               # the end-to-end tests read the mail back with it
   macutils                              # hexbin: the tests decode BinHex attachments with it
+  libx11-dev                            # X's headers; libX11 itself is loaded only at run time
+  xvfb xfonts-base libxtst-dev          # the About box tests: a virtual display, its fonts, synthetic input
 )
 
 missing=()

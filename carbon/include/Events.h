@@ -1,4 +1,4 @@
-// Event Manager: ticks, Delay and a quiet event queue.
+// Event Manager: ticks, Delay and the event queue.
 //
 // Ticks are sixtieths of a second of a monotonic clock, counted from an arbitrary start.
 // This layer has a time scale for tests, CarbonTimeScale(), read from the environment
@@ -6,8 +6,15 @@
 // TickCount, Delay, the sleeps of WaitNextEvent and every time-out given in ticks anywhere
 // in the carbon layer honour it. The plug-in never touches it.
 //
-// There is never anyone to click or type here: the event calls report no event. They sleep
-// for the time they are given, so that wait loops do not spin.
+// Events come from the X display, when one answers (Quickdraw.h): clicks and keys in the
+// windows of this process (MacWindows.h), and, while a modal dialog is in front, clicks
+// anywhere on the display. Where is in global coordinates; a key's message holds its
+// character (Mac OS Roman, charCodeMask) and its virtual key code (keyCodeMask): Return is
+// 13 with code 0x24, Enter 3 with code 0x4C, Escape 27. Alt stands for the command key. No
+// update or activate events are made: windows keep what is drawn in them. Without a display
+// no one clicks or types: a dialog in front answers as its absent user would (Dialogs.h),
+// and otherwise the calls report no event. They sleep for the time they are given, so that
+// wait loops do not spin.
 #pragma once
 
 #include "MacTypes.h"
@@ -44,6 +51,18 @@ enum : EventMask {
   everyEvent = 0xFFFF,
 };
 
+enum : EventModifiers {
+  activeFlag = 0x0001,
+  btnState = 0x0080,  // set while the mouse button is up
+  cmdKey = 0x0100,
+  shiftKey = 0x0200,
+  alphaLock = 0x0400,
+  optionKey = 0x0800,
+  controlKey = 0x1000,
+};
+
+enum : UInt32 { charCodeMask = 0x000000FF, keyCodeMask = 0x0000FF00 };
+
 struct EventRecord {
   EventKind what;
   UInt32 message;
@@ -57,16 +76,25 @@ typedef struct OpaqueRgnHandle *RgnHandle;
 UInt32 TickCount();
 void Delay(UInt32 numTicks, UInt32 *finalTicks);  // finalTicks may be null
 
-// Both report no event (false) and fill theEvent with a null event. WaitNextEvent sleeps
-// `sleep` ticks first; GetNextEvent returns at once.
+// The next event of the mask, removed from the queue: true, or false with a null event.
+// WaitNextEvent waits up to `sleep` ticks for one; GetNextEvent returns at once. Events
+// outside the mask stay queued.
 Boolean WaitNextEvent(EventMask eventMask, EventRecord *theEvent, UInt32 sleep, RgnHandle mouseRgn);
 Boolean GetNextEvent(EventMask eventMask, EventRecord *theEvent);
-Boolean EventAvail(EventMask eventMask, EventRecord *theEvent);  // false
-void FlushEvents(EventMask whichMask, EventMask stopMask);
-Boolean Button();                // false: no mouse button is ever down
-Boolean StillDown();             // false
-void GetMouse(Point *mouseLoc);  // the origin
+Boolean EventAvail(EventMask eventMask, EventRecord *theEvent);  // the same, left queued
+void FlushEvents(EventMask whichMask, EventMask stopMask);  // removes whichMask up to the first of stopMask
+// The mouse button: Button whether it is down; StillDown whether it is still down since the
+// last mouse-down (false once a mouse-up is queued), waiting up to a tick for a change so
+// that tracking loops do not spin; WaitMouseUp the same, removing that mouse-up. Never down
+// without a display.
+Boolean Button();
+Boolean StillDown();
+Boolean WaitMouseUp();
+void GetMouse(Point *mouseLoc);  // local to the current port; the origin without a display
 
 // The time scale of this layer and conversions for every wait in ticks (never negative).
 double CarbonTimeScale();
 long CarbonTicksToMilliseconds(long ticks);
+
+// Test controls of this layer: TickCount goes on from ticks (to see a wrap of the counter).
+void CarbonSetTickCount(UInt32 ticks);

@@ -52,7 +52,6 @@ struct FInfo {
 enum { fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3, fsRdWrShPerm = 4 };
 enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
 enum { fsRtParID = 1, fsRtDirID = 2 };
-enum { smSystemScript = -1 };
 enum { kFSCatInfoNone = 0 };
 
 // FSSpec calls (the preferences file).

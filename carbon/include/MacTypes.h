@@ -32,6 +32,7 @@ typedef uint32_t TextEncoding;
 typedef int16_t ScriptCode;
 typedef int16_t LangCode;
 typedef int16_t RegionCode;
+enum { smSystemScript = -1 };  // the system's script, wherever a ScriptCode is asked for
 
 typedef unsigned char Str255[256];
 typedef unsigned char Str63[64];

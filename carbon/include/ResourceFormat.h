@@ -39,6 +39,12 @@ constexpr size_t kAlertSize = 12;
 constexpr size_t kAlertItemsAt = 8;
 constexpr size_t kAlertDefaultAt = 10;
 
+// 'DLOG': bounds, window kind, visible, close box, refCon, item list ID, title.
+constexpr size_t kDialogBoundsAt = 0;
+constexpr size_t kDialogVisibleAt = 10;
+constexpr size_t kDialogItemsAt = 16;
+constexpr size_t kDialogTitleAt = 18;
+
 // 'DITL': a 2-byte count, then items of a kind, bounds and a Pascal string.
 constexpr size_t kItemHeaderSize = 10;
 constexpr size_t kItemBoundsAt = 2;

@@ -1,11 +1,13 @@
 // Alerts without anyone to answer them: the alert's texts, with the parameters of ParamText
 // in place, go to standard error as one line, and the default item is returned at once.
-#include <ResourceFormat.h>
+#include "DialogResources.h"
 #include "ResourceFile.h"
 #include "TextCodec.h"
+#include "WindowServer.h"
 
 #include <Dialogs.h>
 #include <Endian.h>
+#include <ResourceFormat.h>
 #include <Resources.h>
 
 #include <atomic>
@@ -23,27 +25,11 @@ std::string lastAlertText;
 std::atomic<long> alertCount{0};
 std::atomic<long> beepCount{0};
 
-struct DialogItem {
-  DialogItemType kind;
-  std::string text;
-};
-
-// The items of a 'DITL', or false when it is missing or damaged.
-bool ReadItemList(SInt16 id, std::vector<DialogItem> *items) {
+// The items of a 'DITL' of the resource chain, or false when it is missing or damaged.
+bool ReadItemList(SInt16 id, std::vector<carbon::ItemTemplate> *items) {
   std::vector<uint8_t> data;
-  if (!carbon::CopyChainResource(kDialogItemListResType, id, &data) || data.size() < 2) return false;
-  size_t count = GetBigEndian16(data.data());
-  size_t at = 2;
-  for (size_t i = 0; i < count; i++) {
-    if (at + carbon::rsrc::kItemHeaderSize + 1 > data.size()) return false;
-    size_t length = data[at + carbon::rsrc::kItemTextAt];
-    size_t textAt = at + carbon::rsrc::kItemTextAt + 1;
-    if (textAt + length > data.size()) return false;
-    items->push_back({DialogItemType(GetBigEndian16(&data[at])),
-                      std::string(reinterpret_cast<const char *>(&data[textAt]), length)});
-    at = textAt + length;
-  }
-  return true;
+  return carbon::CopyChainResource(kDialogItemListResType, id, &data) &&
+         carbon::ParseItemList(data.data(), data.size(), items);
 }
 
 // ^0 .. ^3 replaced by the parameters; any other ^ stays as it is.
@@ -68,7 +54,7 @@ std::string OneLine(std::string text) {
 
 DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
   std::vector<uint8_t> alert;
-  std::vector<DialogItem> items;
+  std::vector<carbon::ItemTemplate> items;
   if (!carbon::CopyChainResource(kAlertResType, alertID, &alert) || alert.size() < carbon::rsrc::kAlertSize ||
       !ReadItemList(SInt16(GetBigEndian16(&alert[carbon::rsrc::kAlertItemsAt])), &items)) {
     return -1;
@@ -76,7 +62,7 @@ DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
   DialogItemIndex defaultItem = DialogItemIndex(GetBigEndian16(&alert[carbon::rsrc::kAlertDefaultAt]));
   std::lock_guard<std::mutex> guard(alertLock);
   std::string text;
-  for (const DialogItem &item : items) {
+  for (const carbon::ItemTemplate &item : items) {
     if ((item.kind & ~kItemDisableMask) != kStaticTextDialogItem) continue;
     text += (text.empty() ? "" : " ") + Substitute(item.text);
   }
@@ -84,15 +70,43 @@ DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
   if (defaultItem >= 1 && size_t(defaultItem) <= items.size()) button = items[size_t(defaultItem) - 1].text;
   lastAlertText = text;
   alertCount++;
-  std::string line = std::string(program_invocation_short_name) + ": " + kind + " " +
-                     std::to_string(alertID) + ": " + OneLine(carbon::MacRomanToUTF8(text)) + " [" +
-                     carbon::MacRomanToUTF8(button) + "]\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  carbon::WriteDialogLine(kind, alertID, text, button);
   return defaultItem;
 }
 
 }  // namespace
+
+namespace carbon {
+
+bool ParseItemList(const uint8_t *data, size_t size, std::vector<ItemTemplate> *items) {
+  if (size < 2) return false;
+  size_t count = GetBigEndian16(data);
+  size_t at = 2;
+  for (size_t i = 0; i < count; i++) {
+    if (at + rsrc::kItemHeaderSize + 1 > size) return false;
+    size_t length = data[at + rsrc::kItemTextAt];
+    size_t textAt = at + rsrc::kItemTextAt + 1;
+    if (textAt + length > size) return false;
+    const uint8_t *bounds = data + at + rsrc::kItemBoundsAt;
+    Rect box{SInt16(GetBigEndian16(bounds)), SInt16(GetBigEndian16(bounds + 2)),
+             SInt16(GetBigEndian16(bounds + 4)), SInt16(GetBigEndian16(bounds + 6))};
+    items->push_back({DialogItemType(GetBigEndian16(data + at)), box,
+                      std::string(reinterpret_cast<const char *>(data + textAt), length)});
+    at = textAt + length;
+  }
+  return true;
+}
+
+void WriteDialogLine(const char *kind, SInt16 id, const std::string &text, const std::string &button) {
+  std::string line = std::string(program_invocation_short_name) + ": " + kind + " " + std::to_string(id) +
+                     ": " + OneLine(MacRomanToUTF8(text));
+  if (!button.empty()) line += " [" + MacRomanToUTF8(button) + "]";
+  line += "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace carbon
 
 void ParamText(ConstStr255Param param0, ConstStr255Param param1, ConstStr255Param param2,
                ConstStr255Param param3) {
@@ -118,6 +132,7 @@ DialogItemIndex CautionAlert(SInt16 alertID, ModalFilterUPP) {
 
 void SysBeep(SInt16) {
   beepCount++;
+  carbon::ws::Bell();
 }
 
 const char *CarbonLastAlertText() {

@@ -1,11 +1,16 @@
-// Ticks and the quiet event queue. TickCount accumulates scaled time between calls rather
-// than scaling the clock as a whole, so that it never runs backwards when the time scale
-// changes while a process runs.
+// Ticks and the event queue. TickCount accumulates scaled time between calls rather than
+// scaling the clock as a whole, so that it never runs backwards when the time scale changes
+// while a process runs.
 #include <Events.h>
+#include <Quickdraw.h>
+
+#include "EventQueue.h"
+#include "WindowRecords.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -15,6 +20,26 @@ std::mutex tickLock;
 bool tickStarted = false;
 std::chrono::steady_clock::time_point lastReading;
 double ticksSoFar = 0;
+
+std::mutex queueLock;
+std::deque<EventRecord> queue;
+bool buttonDown = false;
+
+EventMask MaskOf(const EventRecord &event) {
+  return EventMask(1u << event.what);
+}
+
+// The first queued event of the mask, removed or not.
+bool TakeEvent(EventMask mask, EventRecord *theEvent, bool remove) {
+  std::lock_guard<std::mutex> guard(queueLock);
+  for (auto at = queue.begin(); at != queue.end(); ++at) {
+    if (!(MaskOf(*at) & mask)) continue;
+    if (theEvent != nullptr) *theEvent = *at;
+    if (remove) queue.erase(at);
+    return true;
+  }
+  return false;
+}
 
 void SleepTicks(long ticks) {
   if (ticks > 0) std::this_thread::sleep_for(std::chrono::milliseconds(CarbonTicksToMilliseconds(ticks)));
@@ -62,30 +87,86 @@ void Delay(UInt32 numTicks, UInt32 *finalTicks) {
   if (finalTicks != nullptr) *finalTicks = TickCount();
 }
 
-Boolean WaitNextEvent(EventMask, EventRecord *theEvent, UInt32 sleep, RgnHandle) {
-  SleepTicks(long(sleep));
+namespace carbon {
+
+void QueueEvent(const EventRecord &event) {
+  std::lock_guard<std::mutex> guard(queueLock);
+  if (event.what == mouseDown) buttonDown = true;
+  if (event.what == mouseUp) buttonDown = false;
+  queue.push_back(event);
+}
+
+bool EventQueued(EventMask mask) {
+  return TakeEvent(mask, nullptr, false);
+}
+
+bool ButtonDownState() {
+  std::lock_guard<std::mutex> guard(queueLock);
+  return buttonDown;
+}
+
+}  // namespace carbon
+
+Boolean WaitNextEvent(EventMask eventMask, EventRecord *theEvent, UInt32 sleep, RgnHandle) {
+  carbon::PumpWindowInput(0);
+  if (TakeEvent(eventMask, theEvent, true)) return true;
+  carbon::PumpWindowInput(CarbonTicksToMilliseconds(long(sleep)));
+  if (TakeEvent(eventMask, theEvent, true)) return true;
   FillNullEvent(theEvent);
   return false;
 }
 
-Boolean GetNextEvent(EventMask, EventRecord *theEvent) {
+Boolean GetNextEvent(EventMask eventMask, EventRecord *theEvent) {
+  carbon::PumpWindowInput(0);
+  if (TakeEvent(eventMask, theEvent, true)) return true;
   FillNullEvent(theEvent);
   return false;
 }
 
-Boolean EventAvail(EventMask, EventRecord *theEvent) {
+Boolean EventAvail(EventMask eventMask, EventRecord *theEvent) {
+  carbon::PumpWindowInput(0);
+  if (TakeEvent(eventMask, theEvent, false)) return true;
   FillNullEvent(theEvent);
   return false;
 }
 
-void FlushEvents(EventMask, EventMask) {}
+void FlushEvents(EventMask whichMask, EventMask stopMask) {
+  std::lock_guard<std::mutex> guard(queueLock);
+  for (auto at = queue.begin(); at != queue.end() && !(MaskOf(*at) & stopMask);) {
+    at = MaskOf(*at) & whichMask ? queue.erase(at) : at + 1;
+  }
+}
+
 Boolean Button() {
-  return false;
+  carbon::PumpWindowInput(0);
+  Point where;
+  bool down = false;
+  return carbon::ws::Pointer(&where, &down) && down;
 }
+
 Boolean StillDown() {
+  if (carbon::EventQueued(mUpMask)) return false;
+  carbon::PumpWindowInput(CarbonTicksToMilliseconds(1));
+  return !carbon::EventQueued(mUpMask) && Button();
+}
+
+Boolean WaitMouseUp() {
+  if (StillDown()) return true;
+  TakeEvent(mUpMask, nullptr, true);
   return false;
 }
 
 void GetMouse(Point *mouseLoc) {
-  if (mouseLoc != nullptr) *mouseLoc = Point{0, 0};
+  bool down = false;
+  if (!carbon::ws::Pointer(mouseLoc, &down)) {
+    *mouseLoc = Point{0, 0};
+    return;
+  }
+  GlobalToLocal(mouseLoc);
+}
+
+void CarbonSetTickCount(UInt32 ticks) {
+  TickCount();  // starts the clock, which then goes on from here
+  std::lock_guard<std::mutex> guard(tickLock);
+  ticksSoFar = double(ticks);
 }

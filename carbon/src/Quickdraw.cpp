@@ -2,7 +2,8 @@
 // when one answers and otherwise from QUILLCAST_SCREENS, and kept for the process.
 #include <Quickdraw.h>
 
-#include <dlfcn.h>
+#include "WindowServer.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -63,55 +64,9 @@ std::vector<Rect> ScreensFromText(const char *text) {
   return screens;
 }
 
-// Xlib and Xinerama, loaded at run time so that nothing is needed to build.
-struct XineramaScreenInfo {
-  int screen_number;
-  short x_org, y_org, width, height;
-};
-
-std::vector<Rect> XineramaScreens(void *display) {
-  std::vector<Rect> screens;
-  void *xinerama = dlopen("libXinerama.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (xinerama == nullptr) return screens;
-  auto isActive = reinterpret_cast<int (*)(void *)>(dlsym(xinerama, "XineramaIsActive"));
-  auto query =
-      reinterpret_cast<XineramaScreenInfo *(*)(void *, int *)>(dlsym(xinerama, "XineramaQueryScreens"));
-  if (isActive && query && isActive(display)) {
-    int count = 0;
-    XineramaScreenInfo *info = query(display, &count);
-    for (int i = 0; info && i < count && screens.size() < kMaxScreens; i++) {
-      screens.push_back(ScreenRect(info[i].x_org, info[i].y_org, info[i].width, info[i].height));
-    }
-    if (auto xfree = reinterpret_cast<int (*)(void *)>(dlsym(RTLD_DEFAULT, "XFree")); info && xfree)
-      xfree(info);
-  }
-  dlclose(xinerama);
-  return screens;
-}
-
-std::vector<Rect> DisplayScreens() {
-  const char *name = std::getenv("DISPLAY");
-  void *x11 = name && *name ? dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL) : nullptr;
-  if (x11 == nullptr) return {};
-  auto open = reinterpret_cast<void *(*)(const char *)>(dlsym(x11, "XOpenDisplay"));
-  auto close = reinterpret_cast<int (*)(void *)>(dlsym(x11, "XCloseDisplay"));
-  auto defaultScreen = reinterpret_cast<int (*)(void *)>(dlsym(x11, "XDefaultScreen"));
-  auto width = reinterpret_cast<int (*)(void *, int)>(dlsym(x11, "XDisplayWidth"));
-  auto height = reinterpret_cast<int (*)(void *, int)>(dlsym(x11, "XDisplayHeight"));
-  std::vector<Rect> screens;
-  void *display = open && close && defaultScreen && width && height ? open(nullptr) : nullptr;
-  if (display != nullptr) {
-    screens = XineramaScreens(display);
-    int screen = defaultScreen(display);
-    if (screens.empty()) screens.push_back(ScreenRect(0, 0, width(display, screen), height(display, screen)));
-    close(display);
-  }
-  // libX11 stays loaded: unloading it after a display was opened is not safe.
-  return screens;
-}
-
 void ReadScreens() {
-  std::vector<Rect> screens = DisplayScreens();
+  std::vector<Rect> screens = carbon::ws::Screens();
+  if (screens.size() > kMaxScreens) screens.resize(kMaxScreens);
   if (screens.empty()) screens = ScreensFromText(std::getenv("QUILLCAST_SCREENS"));
   if (screens.empty()) screens.push_back(ScreenRect(0, 0, 1440, 900));
   deviceCount = screens.size();
