@@ -5,6 +5,7 @@
 #include <MacMemory.h>
 #include <Resources.h>
 
+#include "about/AboutBox.h"
 #include "clients/AccountDiscovery.h"
 #include "clients/EmailClients.h"
 #include "external/host/HostCallbacks.h"
@@ -168,6 +169,20 @@ char *SelectFinish(char *, SInt32) {
   return nullptr;
 }
 
+// The About box, for a second or until the first click.
+char *SelectAbout(char *, SInt32) {
+  ShowAboutDialog();
+  WaitForAboutDialogJustClick(60);
+  return nullptr;
+}
+
+// The About box with its OK button, until it is dismissed.
+char *SelectAboutWait(char *, SInt32) {
+  ShowAboutDialog();
+  WaitForAboutDialog(-1);
+  return nullptr;
+}
+
 struct SelectorEntry {
   OSType selector;
   SelectorHandler handler;
@@ -181,7 +196,7 @@ const SelectorEntry kSelectors[] = {
     {FourCC("Itms"), SelectItems},    {FourCC("ScRe"), SelectScreen},    {FourCC("Gest"), SelectGestalt},
     {FourCC("Clnt"), SelectClients},  {FourCC("Encd"), SelectEncodings}, {FourCC("sHTM"), SelectSupportsHTML},
     {FourCC("Acts"), SelectAccounts}, {FourCC("Strt"), SelectStart},     {FourCC("Merg"), SelectMerge},
-    {FourCC("Fnsh"), SelectFinish},
+    {FourCC("Fnsh"), SelectFinish},   {FourCC("AbTo"), SelectAbout},     {FourCC("WaAb"), SelectAboutWait},
 };
 
 }  // namespace
