@@ -14,9 +14,10 @@
 // drawn by DrawDialog (buttons as controls, Controls.h; static text wrapped at word breaks;
 // user items by the procedure SetDialogItem gave them), clicks and keys arrive as events
 // (Events.h), and a dialog in front holds every click on the display, so that a click outside
-// it comes to its application as a mouse-down outside any window. Without a display there is
-// nobody to see a dialog, so it answers for its absent user: the first time the application
-// waits for events with the dialog in front, it is written on standard error as one line,
+// it comes to its application as a mouse-down outside any window. Without a display (none
+// answers, it refuses the window, or it goes away while the dialog is up) there is nobody to
+// see a dialog, so it answers for its absent user: the first time the application waits for
+// events with the dialog in front, it is written on standard error as one line,
 //     quillcast: dialog 32761: <the texts drawn in it> [OK]
 // (the texts of its last DrawDialog, static and drawn by user items, joined by a space, then
 // the default button's title while that button is shown and enabled), and while such a

@@ -16,7 +16,7 @@ struct OpaqueWindowPtr {
   bool modal;  // clicks anywhere come to this process while it is the front window
   // Set by the window's owner (the Dialog Manager), each may be null:
   // - answerAbsentUser: called while the application waits for events with this window in
-  //   front and no display to show it on; it may queue the events a user would have made.
+  //   front and nobody can see it; it may queue the events a user would have made.
   // - closeRequested: the desktop asks for the window to be closed.
   void (*answerAbsentUser)(WindowRef window);
   void (*closeRequested)(WindowRef window);
@@ -31,8 +31,8 @@ WindowRef NewWindowRecord(const Rect &bounds, const std::string &title, bool mod
 void DisposeWindowRecord(WindowRef window);
 
 // Waits up to waitMs for input from the display and queues it as events (EventQueue.h);
-// returns once something has been queued or the time is up. Without a display the front
-// window answers for the absent user instead.
+// returns once something has been queued or the time is up. A front window that nobody can
+// see (no display, or the display refused it or went away) answers for the absent user.
 void PumpWindowInput(long waitMs);
 
 }  // namespace carbon

@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <poll.h>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,15 +24,15 @@ namespace {
 // Every libX11 function this file calls, by its own name.
 // clang-format off
 #define CARBON_X_FUNCTIONS(F)                                                                      \
-  F(XInitThreads) F(XOpenDisplay) F(XSetErrorHandler) F(XDefaultScreen) F(XDisplayWidth)          \
-  F(XDisplayHeight) F(XRootWindow) F(XDefaultDepth) F(XDefaultColormap) F(XWhitePixel)             \
-  F(XConnectionNumber) F(XFree) F(XFlush) F(XCreateWindow) F(XDestroyWindow) F(XMapRaised)         \
-  F(XUnmapWindow) F(XRaiseWindow) F(XSetInputFocus) F(XStoreName) F(XSetWMNormalHints)             \
-  F(XInternAtom) F(XSetWMProtocols) F(XChangeProperty) F(XCreatePixmap) F(XFreePixmap)             \
-  F(XSetWindowBackgroundPixmap) F(XClearArea) F(XCreateGC) F(XFreeGC) F(XSetForeground)            \
-  F(XSetFont) F(XDrawLine) F(XDrawRectangle) F(XFillRectangle) F(XDrawArc) F(XFillArc)             \
-  F(XDrawString) F(XTextWidth) F(XLoadQueryFont) F(XAllocColor) F(XPending) F(XNextEvent)          \
-  F(XLookupString) F(XQueryPointer) F(XGrabPointer) F(XUngrabPointer) F(XBell)
+  F(XInitThreads) F(XOpenDisplay) F(XSetErrorHandler) F(XSetIOErrorHandler) F(XDefaultScreen)     \
+  F(XDisplayWidth) F(XDisplayHeight) F(XRootWindow) F(XDefaultDepth) F(XDefaultColormap)           \
+  F(XWhitePixel) F(XConnectionNumber) F(XFree) F(XFlush) F(XCreateWindow) F(XDestroyWindow)        \
+  F(XMapRaised) F(XUnmapWindow) F(XRaiseWindow) F(XSetInputFocus) F(XStoreName)                    \
+  F(XSetWMNormalHints) F(XInternAtom) F(XSetWMProtocols) F(XChangeProperty) F(XCreatePixmap)       \
+  F(XFreePixmap) F(XSetWindowBackgroundPixmap) F(XClearArea) F(XCreateGC) F(XFreeGC)               \
+  F(XSetForeground) F(XSetFont) F(XDrawLine) F(XDrawRectangle) F(XFillRectangle) F(XDrawArc)       \
+  F(XFillArc) F(XDrawString) F(XTextWidth) F(XLoadQueryFont) F(XAllocColor) F(XPending)            \
+  F(XNextEvent) F(XLookupString) F(XQueryPointer) F(XGrabPointer) F(XUngrabPointer) F(XBell)
 // clang-format on
 
 struct Library {
@@ -58,6 +59,7 @@ std::mutex serverLock;
 std::once_flag opened;
 Library x;
 ::Display *display = nullptr;
+std::atomic<bool> lost{false};  // set from within an Xlib call, so never under serverLock
 ::Window root = 0;
 int depth = 0;
 ::Colormap colormap = 0;
@@ -70,6 +72,17 @@ std::map<uint64_t, unsigned long> pixels;
 
 int IgnoreError(::Display *, XErrorEvent *) {
   return 0;
+}
+
+// The connection broke (the server went away): from now on there is no display, and the
+// process goes on instead of being ended by Xlib.
+int ConnectionBroken(::Display *) {
+  lost = true;
+  return 0;
+}
+
+void DisplayLost(::Display *, void *) {
+  lost = true;
 }
 
 bool LoadLibrary() {
@@ -93,6 +106,12 @@ void Open() {
   display = x.XOpenDisplay(nullptr);
   if (display == nullptr) return;
   x.XSetErrorHandler(IgnoreError);
+  x.XSetIOErrorHandler(ConnectionBroken);
+  // Where libX11 is too old to have it, losing the display ends the process.
+  if (auto setExit = reinterpret_cast<decltype(&XSetIOErrorExitHandler)>(
+          dlsym(RTLD_DEFAULT, "XSetIOErrorExitHandler"))) {
+    setExit(display, DisplayLost, nullptr);
+  }
   int screen = x.XDefaultScreen(display);
   root = x.XRootWindow(display, screen);
   depth = x.XDefaultDepth(display, screen);
@@ -102,10 +121,11 @@ void Open() {
 
 ::Display *Connection() {
   std::call_once(opened, Open);
-  return display;
+  return lost ? nullptr : display;
 }
 
 WindowRecord *Find(WindowID window) {
+  if (lost) return nullptr;
   auto found = windows.find(window);
   return found != windows.end() ? &found->second : nullptr;
 }
@@ -547,11 +567,12 @@ bool NextInput(long waitMs, Input *input) {
   }
   x.XFlush(display);
   for (;;) {
-    while (x.XPending(display) > 0) {
+    while (!lost && x.XPending(display) > 0) {
       XEvent event;
       x.XNextEvent(display, &event);
-      if (Translate(&event, input)) return true;
+      if (!lost && Translate(&event, input)) return true;
     }
+    if (lost) return false;
     TryGrab();
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

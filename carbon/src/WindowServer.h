@@ -7,7 +7,8 @@
 // has at most one connection, opened on first use and kept to the end: there is a display
 // when DISPLAY is set, libX11 loads and the display answers. Without one, Available() is
 // false, windows are never created (NewWindow returns 0), drawing does nothing, text is
-// measured by an estimate and no input ever comes.
+// measured by an estimate and no input ever comes. A display that goes away (its server
+// ends) leaves the process running without one from then on.
 //
 // A window keeps its whole picture in an image of its own, which the server shows whenever
 // any part of the window comes into view: everything drawn stays drawn, shown or hidden,

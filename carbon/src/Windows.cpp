@@ -82,14 +82,12 @@ void DisposeWindowRecord(WindowRef window) {
 }
 
 void PumpWindowInput(long waitMs) {
+  WindowRef front = FrontWindow();
+  bool unseen = front != nullptr && (front->surface == 0 || !ws::Available());
+  if (unseen && front->answerAbsentUser != nullptr) front->answerAbsentUser(front);
   ws::Input input;
-  if (!ws::Available()) {
-    WindowRef front = FrontWindow();
-    if (front != nullptr && front->answerAbsentUser != nullptr) front->answerAbsentUser(front);
-    if (!EventQueued(everyEvent)) ws::NextInput(waitMs, &input);  // only waits
-    return;
-  }
-  for (long wait = waitMs; ws::NextInput(wait, &input); wait = 0) QueueInput(input);
+  for (long wait = EventQueued(everyEvent) ? 0 : waitMs; ws::NextInput(wait, &input); wait = 0)
+    QueueInput(input);
 }
 
 }  // namespace carbon

@@ -191,9 +191,10 @@ struct Picture {
 // One Xvfb for all the tests of the display, on a display number it chooses itself.
 class AboutBoxOnDisplay : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  // A new Xvfb and its name (":N"); false when it does not start.
+  static bool StartServer(pid_t *pid, std::string *displayName) {
     int ready[2];
-    if (pipe(ready) != 0) return;
+    if (pipe(ready) != 0) return false;
     fcntl(ready[0], F_SETFD, FD_CLOEXEC);
     std::string fd = std::to_string(ready[1]);
     const char *argv[] = {"Xvfb",       "-displayfd", fd.c_str(), "-screen", "0",
@@ -201,15 +202,27 @@ class AboutBoxOnDisplay : public testing::Test {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-    bool spawned = posix_spawnp(&server, "Xvfb", &files, nullptr, const_cast<char **>(argv), environ) == 0;
+    bool spawned = posix_spawnp(pid, "Xvfb", &files, nullptr, const_cast<char **>(argv), environ) == 0;
     posix_spawn_file_actions_destroy(&files);
     close(ready[1]);
-    char number[16] = {};
-    if (spawned && read(ready[0], number, sizeof number - 1) > 0) {
-      name = ":" + std::to_string(std::atoi(number));
-      display = XOpenDisplay(name.c_str());
-    }
+    // The number comes as a line, once the server takes connections.
+    std::string number;
+    char c;
+    while (spawned && read(ready[0], &c, 1) == 1 && c != '\n') number += c;
     close(ready[0]);
+    bool started = !number.empty();
+    *displayName = ":" + number;
+    return started;
+  }
+
+  static void StopServer(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+
+  static void SetUpTestSuite() {
+    if (StartServer(&server, &name)) display = XOpenDisplay(name.c_str());
     int opcode, error, major = XkbMajorVersion, minor = XkbMinorVersion;
     if (display != nullptr && XkbQueryExtension(display, &opcode, &xkbEvent, &error, &major, &minor)) {
       XkbSelectEvents(display, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
@@ -219,10 +232,7 @@ class AboutBoxOnDisplay : public testing::Test {
   static void TearDownTestSuite() {
     if (display != nullptr) XCloseDisplay(display);
     display = nullptr;
-    if (server > 0) {
-      kill(server, SIGTERM);
-      waitpid(server, nullptr, 0);
-    }
+    StopServer(server);
     server = 0;
   }
 
@@ -447,6 +457,25 @@ TEST_F(AboutBoxOnDisplay, TimedBoxBeepsAtAClickOutsideAndClosesAtAClickInside) {
   Click(box, 200, 100);
   EXPECT_TRUE(host.Finished()) << host.Errors();
   EXPECT_EQ(host.Output(), "closed\n");
+}
+
+// A display that goes away while the box is up does not take the host with it: the box is
+// then answered as one that nobody can see.
+TEST_F(AboutBoxOnDisplay, HostOutlivesADisplayThatGoesAway) {
+  pid_t own = 0;
+  std::string ownName;
+  ASSERT_TRUE(StartServer(&own, &ownName));
+  HostRun host("call Init\ncall WaAb\nprint closed\n", {"DISPLAY=" + ownName});
+  ::Display *shared = display;
+  display = XOpenDisplay(ownName.c_str());
+  Window box = display != nullptr ? WaitForBox() : None;
+  if (display != nullptr) XCloseDisplay(display);
+  display = shared;
+  StopServer(own);
+  ASSERT_NE(box, None);
+  EXPECT_TRUE(host.Finished()) << host.Errors();
+  EXPECT_EQ(host.Output(), "closed\n");
+  EXPECT_NE(host.Errors().find("quillcast: dialog 32761: "), std::string::npos) << host.Errors();
 }
 
 // No display (none named, or one that does not answer): nothing waits for anyone. "WaAb" is
