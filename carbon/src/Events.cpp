@@ -26,7 +26,7 @@ std::deque<EventRecord> queue;
 bool buttonDown = false;
 
 EventMask MaskOf(const EventRecord &event) {
-  return EventMask(1u << event.what);
+  return event.what == kHighLevelEvent ? EventMask(highLevelEventMask) : EventMask(1u << (event.what & 15));
 }
 
 // The first queued event of the mask, removed or not.
