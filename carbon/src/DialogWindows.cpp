@@ -184,6 +184,16 @@ Boolean StandardFilter(DialogRef dialog, EventRecord *event, DialogItemIndex *it
   return true;
 }
 
+// A copy of a resource's data, read through the Resource Manager (which sets ResError) and
+// released again: a dialog keeps nothing of its templates.
+bool TakeResource(ResType type, SInt16 id, std::vector<uint8_t> *data) {
+  Handle resource = GetResource(type, id);
+  if (resource == nullptr) return false;
+  data->assign(*resource, *resource + GetHandleSize(resource));
+  ReleaseResource(resource);
+  return true;
+}
+
 Rect ReadRect(const uint8_t *at) {
   return Rect{SInt16(GetBigEndian16(at)), SInt16(GetBigEndian16(at + 2)), SInt16(GetBigEndian16(at + 4)),
               SInt16(GetBigEndian16(at + 6))};
@@ -193,18 +203,17 @@ Rect ReadRect(const uint8_t *at) {
 
 DialogRef GetNewDialog(SInt16 dialogID, void *, WindowRef) {
   using namespace carbon::rsrc;
-  Handle dlog = GetResource(kDialogResType, dialogID);
-  if (dlog == nullptr) return nullptr;
-  auto *bytes = reinterpret_cast<const uint8_t *>(*dlog);
-  auto size = size_t(GetHandleSize(dlog));
-  if (size < kDialogTitleAt + 1 || size < kDialogTitleAt + 1 + bytes[kDialogTitleAt]) return nullptr;
-  Rect bounds = ReadRect(bytes + kDialogBoundsAt);
+  std::vector<uint8_t> bytes;
+  if (!TakeResource(kDialogResType, dialogID, &bytes)) return nullptr;
+  if (bytes.size() < kDialogTitleAt + 1 || bytes.size() < kDialogTitleAt + 1 + bytes[kDialogTitleAt])
+    return nullptr;
+  Rect bounds = ReadRect(&bytes[kDialogBoundsAt]);
   bool visible = bytes[kDialogVisibleAt] != 0;
-  std::string title(reinterpret_cast<const char *>(bytes + kDialogTitleAt + 1), bytes[kDialogTitleAt]);
-  Handle ditl = GetResource(kDialogItemListResType, SInt16(GetBigEndian16(bytes + kDialogItemsAt)));
+  std::string title(reinterpret_cast<const char *>(&bytes[kDialogTitleAt + 1]), bytes[kDialogTitleAt]);
+  std::vector<uint8_t> itemList;
   std::vector<carbon::ItemTemplate> templates;
-  if (ditl == nullptr || !carbon::ParseItemList(reinterpret_cast<const uint8_t *>(*ditl),
-                                                size_t(GetHandleSize(ditl)), &templates)) {
+  if (!TakeResource(kDialogItemListResType, SInt16(GetBigEndian16(&bytes[kDialogItemsAt])), &itemList) ||
+      !carbon::ParseItemList(itemList.data(), itemList.size(), &templates)) {
     return nullptr;
   }
   WindowRef window = carbon::NewWindowRecord(bounds, title, true);

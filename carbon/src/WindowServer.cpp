@@ -64,10 +64,13 @@ std::atomic<bool> lost{false};  // set from within an Xlib call, so never under 
 int depth = 0;
 ::Colormap colormap = 0;
 ::Atom wmDelete = 0;
-std::map<WindowID, WindowRecord> windows;
 WindowID modal = 0;
 bool grabbed = false;
-std::map<std::pair<int, bool>, LoadedFont> fonts;
+// Like the connection, the windows and fonts made on it live as long as the process unless
+// disposed of: never destroyed, so that they stay reachable to the very end. After the
+// connection broke, the records of its windows stay with it.
+auto &windows = *new std::map<WindowID, WindowRecord>;
+auto &fonts = *new std::map<std::pair<int, bool>, LoadedFont>;
 std::map<uint64_t, unsigned long> pixels;
 
 int IgnoreError(::Display *, XErrorEvent *) {
