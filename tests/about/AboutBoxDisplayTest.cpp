@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -95,8 +96,8 @@ class HostRun {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    std::string remove = "rm -rf '" + dir_ + "'";
-    if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
   HostRun(const HostRun &) = delete;
   HostRun &operator=(const HostRun &) = delete;
