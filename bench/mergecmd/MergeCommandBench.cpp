@@ -60,6 +60,7 @@ int RunMerge(const fs::path &home, std::vector<std::string> args) {
   if (pid == 0) {
     setenv("QUILLCAST_HOME", home.c_str(), 1);
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     if (!freopen("/dev/null", "w", stdout)) _exit(127);
@@ -135,7 +136,7 @@ int main(int argc, char **argv) {
               dry >= kTargetPerSecond ? "meets" : "MISSES", kTargetPerSecond, dry / kPythonToolPerSecond,
               kPythonToolPerSecond);
   if (journaled > 0 && dry > 0) {
-    std::printf("  journaled    %7.0f msg/s  (%.1f us per record more than the dry run)\n", journaled,
+    std::printf("  journaled    %7.0f msg/s  (%+.1f us per record against the dry run)\n", journaled,
                 1e6 / journaled - 1e6 / dry);
   }
   return 0;

@@ -172,6 +172,7 @@ class PreflightTest : public testing::Test {
 
   static std::vector<std::string> Texts(const std::vector<Finding> &findings) {
     std::vector<std::string> texts;
+    texts.reserve(findings.size());
     for (const Finding &finding : findings) texts.push_back(finding.where + ": " + finding.what);
     return texts;
   }
