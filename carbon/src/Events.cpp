@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -55,9 +56,15 @@ void FillNullEvent(EventRecord *theEvent) {
 double CarbonTimeScale() {
   const char *text = std::getenv("QUILLCAST_TIME_SCALE");
   if (text == nullptr || *text == 0) return 1.0;
+  // Every tick count and time-out asks; the setting is parsed again only when it changes.
+  thread_local std::string lastText;
+  thread_local double lastScale = 1.0;
+  if (lastText == text) return lastScale;
   char *end;
   double scale = std::strtod(text, &end);
-  return *end == 0 && scale > 0 && scale <= 1000 ? scale : 1.0;
+  lastText = text;
+  lastScale = *end == 0 && scale > 0 && scale <= 1000 ? scale : 1.0;
+  return lastScale;
 }
 
 long CarbonTicksToMilliseconds(long ticks) {
