@@ -54,12 +54,7 @@ SInt32 CreateMessage(const ProcessSerialNumber *process, const EmailClientMessag
   if (sender != nullptr) MessageEvent_WriteKeyText(&event, kSender, sender->sender, sender->senderLength);
   if (!m->queue) MessageEvent_WriteKeyDesc(&event, kVisible, typeTrue, nullptr, 0);  // left open on screen
   MessageEvent_CloseRecord(&event);
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
-  if (status != noErr) return status;
-  status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, object);
-  AEDisposeDesc(&reply);
-  return status;
+  return MessageEvent_SendForObject(&event, object);
 }
 
 // Sends the event, waiting for the reply, and releases the reply.

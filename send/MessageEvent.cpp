@@ -96,6 +96,15 @@ SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *r
   return status;
 }
 
+SInt32 MessageEvent_SendForObject(MessageEvent *event, AEDesc *object) {
+  AppleEvent reply;
+  SInt32 status = MessageEvent_Send(event, kSendWaitReply, &reply);
+  if (status != noErr) return status;
+  status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, object);
+  AEDisposeDesc(&reply);
+  return status;
+}
+
 void MessageEvent_Discard(MessageEvent *event) {
   AEStream_Dispose(&event->stream);
 }
@@ -112,12 +121,15 @@ SInt32 SendObjectEvent(AEEventClass eventClass, AEEventID eventID, const AEDesc 
   return status;
 }
 
-SInt32 OpenRepliedObject(const ProcessSerialNumber *process, AppleEvent *reply) {
+SInt32 SendAndOpenObject(MessageEvent *event, const ProcessSerialNumber *process) {
   AEDesc object;
-  SInt32 status = AEGetParamDesc(reply, keyDirectObject, typeWildCard, &object);
-  AEDisposeDesc(reply);
+  SInt32 status = MessageEvent_SendForObject(event, &object);
   if (status != noErr) return status;
   status = SendObjectEvent(kCoreEventClass, kAEOpenDocuments, &object, process, kSendNoReply);
   AEDisposeDesc(&object);
   return status;
+}
+
+OSType EncodingName(UInt32 encoding, const OSType (&names)[7]) {
+  return names[encoding < 7 ? encoding : 6];
 }

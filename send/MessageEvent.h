@@ -76,6 +76,11 @@ void MessageEvent_WriteObject(MessageEvent *event, DescType form, DescType want,
 // be null.
 SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *reply);
 
+// Sends the event waiting for the reply and takes the reply's direct parameter, as it comes,
+// into *object (caller disposes on success): the object specifier of what the event made.
+// A reply without one answers that error.
+SInt32 MessageEvent_SendForObject(MessageEvent *event, AEDesc *object);
+
 // Releases an event that will not be sent.
 void MessageEvent_Discard(MessageEvent *event);
 
@@ -84,7 +89,11 @@ void MessageEvent_Discard(MessageEvent *event);
 SInt32 SendObjectEvent(AEEventClass eventClass, AEEventID eventID, const AEDesc *object,
                        const ProcessSerialNumber *process, AESendMode mode);
 
-// Opens ('aevt'/'odoc', without a reply) the object named by the reply's direct parameter,
-// such as the message a creation event made. The reply is disposed. A reply without a direct
-// parameter answers that error and nothing is sent.
-SInt32 OpenRepliedObject(const ProcessSerialNumber *process, AppleEvent *reply);
+// Sends the creation event waiting for the reply, then opens ('aevt'/'odoc', without a reply)
+// the object the reply names, such as a message left for the user. A reply without a direct
+// parameter answers that error and nothing more is sent.
+SInt32 SendAndOpenObject(MessageEvent *event, const ProcessSerialNumber *process);
+
+// An encoding code's name in a client's vocabulary: names[code], and for codes past the
+// table its last entry. 0 means no encoding is named.
+OSType EncodingName(UInt32 encoding, const OSType (&names)[7]);

@@ -26,18 +26,9 @@ constexpr AEKeyword kHTML = FourCC("pHtm");
 constexpr AEKeyword kAccount = FourCC("cAct");
 constexpr Size kLongestName = 256;
 
-OSType OutlookEncoding(UInt32 encoding) {
-  switch (encoding) {
-    case kEncodingBinHex:
-      return FourCC("eBnH");
-    case kEncodingBase64:
-      return FourCC("eB64");
-    case kEncodingUUEncode:
-      return FourCC("eUUE");
-    default:
-      return FourCC("eApD");
-  }
-}
+// The attachment encodings by code; every code these clients do not offer is AppleDouble.
+const OSType kEncodings[7] = {
+    0, FourCC("eApD"), FourCC("eBnH"), FourCC("eB64"), FourCC("eUUE"), FourCC("eApD"), FourCC("eApD")};
 
 // 'cAtc' (the paths as text, no alias), then 'Encd' and 'Cmpr'.
 void WriteAttachments(MessageEvent *event, const EmailClientMessage *m) {
@@ -51,7 +42,7 @@ void WriteAttachments(MessageEvent *event, const EmailClientMessage *m) {
     MessageEvent_WriteDesc(event, typeChar, path, Size(pathLength));
   MessageEvent_CloseList(event);
   if (m->encoding != kEncodingServiceDefault) {
-    MessageEvent_WriteKeyCode(event, kEncoding, typeEnumerated, OutlookEncoding(m->encoding));
+    MessageEvent_WriteKeyCode(event, kEncoding, typeEnumerated, EncodingName(m->encoding, kEncodings));
   }
   MessageEvent_WriteKeyCode(event, kCompression, typeEnumerated,
                             m->stuffit ? FourCC("cmSt") : FourCC("cmNo"));
@@ -145,13 +136,12 @@ SInt32 SendOutlookEntourageMessage(const ProcessSerialNumber *process, const Ema
   MessageEvent_WriteKey(&event, keyAEInsertHere);
   MessageEvent_WriteObject(&event, formPropertyID, typeProperty, typeType, &outBox, sizeof outBox, nullptr);
   WriteProperties(&event, message, signature, popAccounts, imapAccounts);
-  const bool noReply = message->queue && signature == kOutlookExpressCreator;
+  // A message for the user is created in the Out Box all the same, then opened on screen.
+  if (!message->queue) return SendAndOpenObject(&event, process);
+  // Outlook Express takes a queued message without a reply; Entourage is waited for.
   AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, noReply ? kSendNoReply : kSendWaitReply, &reply);
-  if (status != noErr) return status;
-  if (message->queue) {
-    AEDisposeDesc(&reply);
-    return noErr;
-  }
-  return OpenRepliedObject(process, &reply);
+  SInt32 status =
+      MessageEvent_Send(&event, signature == kOutlookExpressCreator ? kSendNoReply : kSendWaitReply, &reply);
+  if (status == noErr) AEDisposeDesc(&reply);
+  return status;
 }

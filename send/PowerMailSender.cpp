@@ -20,27 +20,13 @@ constexpr AEKeyword kRecipientType = FourCC("rtyp");
 constexpr AEKeyword kAccount = FourCC("acct");
 constexpr AEKeyword kStatus = FourCC("stts");
 
-// PowerMail's name for an encoding code; 0 for "Service Default" (no 'Encd' at all).
-OSType PowerMailEncoding(UInt32 encoding) {
-  switch (encoding) {
-    case kEncodingServiceDefault:
-      return 0;
-    case kEncodingNone:
-      return FourCC("eNoE");
-    case kEncodingBinHex:
-      return FourCC("eBnH");
-    case kEncodingBase64:
-      return FourCC("eB64");
-    case kEncodingUUEncode:
-      return FourCC("eUUE");
-    default:
-      return FourCC("eApD");  // AppleSingle, AppleDouble and anything larger
-  }
-}
+// PowerMail's attachment encodings by code (AppleSingle goes as AppleDouble).
+const OSType kEncodings[7] = {
+    0, FourCC("eNoE"), FourCC("eBnH"), FourCC("eB64"), FourCC("eUUE"), FourCC("eApD"), FourCC("eApD")};
 
 // 'cAtc': one {'file', 'Encd'?, 'Comp'} record per attachment line.
 void WriteAttachments(MessageEvent *event, const EmailClientMessage *m) {
-  const OSType encoding = PowerMailEncoding(m->encoding);
+  const OSType encoding = EncodingName(m->encoding, kEncodings);
   const OSType compression = m->stuffit ? FourCC("eStC") : FourCC("eNoC");
   MessageEvent_WriteKey(event, kAttachments);
   MessageEvent_OpenList(event);
@@ -99,12 +85,6 @@ SInt32 SendPowerMailMessage(const ProcessSerialNumber *process, const EmailClien
   if (MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process) != noErr) return event.status;
   MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kMessageClass);
   WriteProperties(&event, message);
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, message->queue ? kSendNoReply : kSendWaitReply, &reply);
-  if (status != noErr) return status;
-  if (message->queue) {
-    AEDisposeDesc(&reply);
-    return noErr;
-  }
-  return OpenRepliedObject(process, &reply);
+  if (!message->queue) return SendAndOpenObject(&event, process);
+  return MessageEvent_Send(&event, kSendNoReply, nullptr);
 }

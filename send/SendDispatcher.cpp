@@ -52,13 +52,8 @@ SInt32 CreateEudoraMessage(const ProcessSerialNumber *process, AEDesc *object) {
   MessageEvent_WriteKeyCode(&event, keyAEPosition, typeEnumerated, kAEEnd);
   MessageEvent_CloseRecord(&event);
   MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kEudoraMessage);
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
-  if (status != noErr) return status;
   // Without the new message's specifier every later event would address nothing.
-  status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, object);
-  AEDisposeDesc(&reply);
-  return status;
+  return MessageEvent_SendForObject(&event, object);
 }
 
 SInt32 SendEudoraParts(const AEDesc *object, const ProcessSerialNumber *process,
@@ -150,34 +145,17 @@ SInt32 CreateMailsmithWindow(const ProcessSerialNumber *process, AEDesc *window)
   MessageEvent event;
   if (MessageEvent_Start(&event, kAECoreSuite, kAECreateElement, process) != noErr) return event.status;
   MessageEvent_WriteKeyCode(&event, keyAEObjectClass, typeType, kMailsmithWindow);
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
-  if (status != noErr) return status;
-  status = AEGetParamDesc(&reply, keyDirectObject, typeWildCard, window);
-  AEDisposeDesc(&reply);
-  return status;
+  return MessageEvent_SendForObject(&event, window);
 }
 
-DescType MailsmithEncoding(UInt32 encoding) {
-  switch (encoding) {
-    case kEncodingServiceDefault:
-      return 0;
-    case kEncodingBinHex:
-      return FourCC("eHQX");
-    case kEncodingBase64:
-      return FourCC("eB64");
-    case kEncodingUUEncode:
-      return FourCC("eUUc");
-    case kEncodingAppleSingle:
-      return FourCC("eApS");
-    default:
-      return FourCC("eApD");  // No Encoding, AppleDouble and anything larger
-  }
-}
+// Mailsmith's enclosure encodings by code; "No Encoding" and codes past the table are
+// AppleDouble.
+const OSType kMailsmithEncodings[7] = {
+    0, FourCC("eApD"), FourCC("eHQX"), FourCC("eB64"), FourCC("eUUc"), FourCC("eApS"), FourCC("eApD")};
 
 SInt32 SendMailsmithEnclosures(const AEDesc *window, const ProcessSerialNumber *process,
                                const EmailClientMessage *m) {
-  const DescType encoding = MailsmithEncoding(m->encoding);
+  const OSType encoding = EncodingName(m->encoding, kMailsmithEncodings);
   AttachmentWalk walk;
   StartAttachmentWalk(&walk, m->attachments, m->attachmentsLength);
   const char *path = nullptr;
