@@ -57,14 +57,6 @@ SInt32 CreateMessage(const ProcessSerialNumber *process, const EmailClientMessag
   return MessageEvent_SendForObject(&event, object);
 }
 
-// Sends the event, waiting for the reply, and releases the reply.
-SInt32 SendAndRelease(MessageEvent *event) {
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(event, kSendWaitReply, &reply);
-  if (status == noErr) AEDisposeDesc(&reply);
-  return status;
-}
-
 // One attachment, made from the path as an alias, after the last character of the content.
 SInt32 SendAttachment(const AEDesc *object, const ProcessSerialNumber *process, const char *path,
                       UInt32 length) {
@@ -97,7 +89,7 @@ SInt32 SendAttachment(const AEDesc *object, const ProcessSerialNumber *process, 
     MessageEvent_CloseRecord(&event);
   }
   DisposeHandle(reinterpret_cast<Handle>(alias));
-  return SendAndRelease(&event);
+  return MessageEvent_Send(&event, kSendWaitReply, nullptr);
 }
 
 SInt32 SendAttachments(const AEDesc *object, const ProcessSerialNumber *process,
@@ -120,8 +112,9 @@ SInt32 PollMessage(const AEDesc *object, const ProcessSerialNumber *process, boo
   const DescType id = kMessageID;
   MessageEvent_WriteKey(&event, keyDirectObject);
   MessageEvent_WriteObject(&event, formPropertyID, typeProperty, typeType, &id, sizeof id, object);
+  // Mail answers with an error once the message has gone.
   AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, kSendWaitReply, &reply);
+  SInt32 status = MessageEvent_Ask(&event, kSendWaitReply, &reply);
   if (status != noErr) return status;
   SInt32 value = 0;
   DescType actualType = typeNull;
@@ -176,7 +169,7 @@ SInt32 SendMailAppRecipients(const AEDesc *messageObject, const ProcessSerialNum
     if (nameLength != 0) MessageEvent_WriteKeyText(&event, pName, name, nameLength);
     if (addressLength != 0) MessageEvent_WriteKeyText(&event, kAddress, address, addressLength);
     MessageEvent_CloseRecord(&event);
-    status = SendAndRelease(&event);
+    status = MessageEvent_Send(&event, kSendWaitReply, nullptr);
   }
   DestroyAddressParser(parser);
   return status;

@@ -10,6 +10,22 @@ OSErr SendEmailClientEventNow(const AppleEvent *event, AppleEvent *reply, AESend
 
 EmailClientSendProc emailClientSend = SendEmailClientEventNow;
 
+namespace {
+
+// The error number the client put in its reply: 0 when it has none. One that an OSErr cannot
+// hold must not read as success.
+SInt32 ClientError(const AppleEvent *reply) {
+  SInt32 number = 0;
+  DescType type;
+  Size size;
+  if (AEGetParamPtr(reply, keyErrorNumber, typeSInt32, &type, &number, sizeof number, &size) != noErr)
+    return 0;
+  if (number != 0 && SInt16(number) == 0) return errAEEventFailed;
+  return SInt16(number);
+}
+
+}  // namespace
+
 SInt32 MessageEvent_Start(MessageEvent *event, AEEventClass eventClass, AEEventID eventID,
                           const ProcessSerialNumber *process) {
   event->stream = nullptr;  // so that a failed start leaves nothing to release
@@ -78,9 +94,7 @@ void MessageEvent_WriteObject(MessageEvent *event, DescType form, DescType want,
   MessageEvent_CloseRecord(event);
 }
 
-SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *reply) {
-  AppleEvent unwanted;
-  if (reply == nullptr) reply = &unwanted;
+SInt32 MessageEvent_Ask(MessageEvent *event, AESendMode sendMode, AppleEvent *reply) {
   AEInitializeDesc(reply);
   if (event->status != noErr) {
     MessageEvent_Discard(event);
@@ -91,8 +105,20 @@ SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *r
   SInt32 status = AEStream_Close(&event->stream, &built);
   if (status == noErr) status = emailClientSend(&built, reply, sendMode);
   AEDisposeDesc(&built);
-  if (status != noErr || reply == &unwanted) AEDisposeDesc(reply);
+  if (status != noErr) AEDisposeDesc(reply);
   event->status = status;
+  return status;
+}
+
+SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *reply) {
+  AppleEvent answer;
+  SInt32 status = MessageEvent_Ask(event, sendMode, &answer);
+  if (status == noErr && (sendMode & kAEWaitReply) == kAEWaitReply) status = ClientError(&answer);
+  if (status != noErr || reply == nullptr) {
+    AEDisposeDesc(&answer);
+  } else {
+    *reply = answer;
+  }
   return status;
 }
 
@@ -115,10 +141,7 @@ SInt32 SendObjectEvent(AEEventClass eventClass, AEEventID eventID, const AEDesc 
   if (MessageEvent_Start(&event, eventClass, eventID, process) != noErr) return event.status;
   MessageEvent_WriteKey(&event, keyDirectObject);
   MessageEvent_WriteAEDesc(&event, object);
-  AppleEvent reply;
-  SInt32 status = MessageEvent_Send(&event, mode, &reply);
-  if (status == noErr) AEDisposeDesc(&reply);
-  return status;
+  return MessageEvent_Send(&event, mode, nullptr);
 }
 
 SInt32 SendAndOpenObject(MessageEvent *event, const ProcessSerialNumber *process) {

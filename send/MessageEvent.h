@@ -7,8 +7,10 @@
 // - the first failure of any step of building it (a write, a nested open or close) is kept
 //   and answered, and an event with a failed step is never sent: a message never goes out
 //   without a recipient, its body or its queue step while the sender reports success. When
-//   every step succeeds, the event is exactly what the steps wrote.
-// An error the client reports inside its reply is not examined.
+//   every step succeeds, the event is exactly what the steps wrote;
+// - when the reply is waited for, an error the client reports in it ends the message as a
+//   failure to send would: a client that could not attach a file or create a recipient is
+//   not then told to send the message.
 //
 // Ownership: a MessageEvent lives in the caller's frame. From MessageEvent_Start on it owns
 // its stream; MessageEvent_Send and MessageEvent_Discard release it on every path, so a
@@ -72,9 +74,13 @@ void MessageEvent_WriteObject(MessageEvent *event, DescType form, DescType want,
 
 // Closes the event, sends it and disposes it; the kept failure, if any, instead releases it
 // unsent and is returned. With kSendWaitReply the reply goes to *reply, which the caller
-// disposes on success (on failure it is the null descriptor); with kSendNoReply reply may
-// be null.
+// disposes on success (on failure it is the null descriptor), and a non-zero error number
+// in it is answered (errAEEventFailed for one an OSErr cannot hold); reply may be null.
 SInt32 MessageEvent_Send(MessageEvent *event, AESendMode sendMode, AppleEvent *reply);
+
+// The same, but the reply (not null) is handed over whatever it says: only a failure to
+// build or deliver the event is answered. For questions whose answer may be an error.
+SInt32 MessageEvent_Ask(MessageEvent *event, AESendMode sendMode, AppleEvent *reply);
 
 // Sends the event waiting for the reply and takes the reply's direct parameter, as it comes,
 // into *object (caller disposes on success): the object specifier of what the event made.
@@ -84,8 +90,7 @@ SInt32 MessageEvent_SendForObject(MessageEvent *event, AEDesc *object);
 // Releases an event that will not be sent.
 void MessageEvent_Discard(MessageEvent *event);
 
-// Sends '----' = a copy of the object, and nothing else, with the given mode; the reply is
-// disposed.
+// Sends '----' = a copy of the object, and nothing else, with the given mode.
 SInt32 SendObjectEvent(AEEventClass eventClass, AEEventID eventID, const AEDesc *object,
                        const ProcessSerialNumber *process, AESendMode mode);
 

@@ -139,9 +139,6 @@ SInt32 SendOutlookEntourageMessage(const ProcessSerialNumber *process, const Ema
   // A message for the user is created in the Out Box all the same, then opened on screen.
   if (!message->queue) return SendAndOpenObject(&event, process);
   // Outlook Express takes a queued message without a reply; Entourage is waited for.
-  AppleEvent reply;
-  SInt32 status =
-      MessageEvent_Send(&event, signature == kOutlookExpressCreator ? kSendNoReply : kSendWaitReply, &reply);
-  if (status == noErr) AEDisposeDesc(&reply);
-  return status;
+  return MessageEvent_Send(&event, signature == kOutlookExpressCreator ? kSendNoReply : kSendWaitReply,
+                           nullptr);
 }

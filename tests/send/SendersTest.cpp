@@ -144,6 +144,36 @@ TEST_F(Dispatch, MailAppRefusesAnAttachmentLineLongerThanAPath) {
   }
 }
 
+// A client that says it failed ends the message there: Mail is not told to send a message
+// whose attachment it could not make.
+TEST_F(Dispatch, ClientErrorsInRepliesEndTheMessage) {
+  Fill();
+  struct {
+    OSType signature;
+    const char *failing;  // the event answered with the error
+    SInt32 number;        // 'errn' of that answer
+    SInt32 status;
+    size_t events;
+  } cases[] = {
+      {kMailAppCreator, "type('atts')", -43, -43, 5},
+      {kMailAppCreator, "'emsg'", -1728, -1728, 7},
+      {kEntourageCreator, "'crel'", 65536, errAEEventFailed, 1},
+      {kEudoraCreator, "'eQue'", -1708, -1708, 8},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.failing);
+    captureAnswer = [&c](const std::string &event, AppleEvent *reply) {
+      OSErr err = StandardAnswer(reply);
+      if (err == noErr && event.find(c.failing) != std::string::npos) {
+        err = AEPutParamPtr(reply, keyErrorNumber, typeSInt32, &c.number, sizeof c.number);
+      }
+      return err;
+    };
+    EXPECT_EQ(Send(c.signature), c.status);
+    EXPECT_EQ(capturedEvents.size(), c.events);
+  }
+}
+
 std::string OutlookCreation(const std::string &properties) {
   return "'core'\\'crel'{ 'kocl':type('outm'), 'insh':" + Prop("pOtB", "null()") + ", 'prdt':{ " +
          properties + " } }";
