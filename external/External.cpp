@@ -10,6 +10,7 @@
 #include "clients/EmailClients.h"
 #include "external/host/HostCallbacks.h"
 #include "merge/MergePreparation.h"
+#include "merge/MergeState.h"
 #include "merge/MergedMessage.h"
 #include "store/Globals.h"
 #include "store/Preferences.h"
