@@ -12,8 +12,8 @@
 
 #include "external/host/HostABI.h"
 
-// Keeps the host's callback table (s_operations) and string-release routine (s_delete) for
-// the wrappers below; both must outlive every later call.
+// Keeps the host's callback table and string-release routine for the wrappers below, in
+// variables of the wrappers' file that nothing else reaches; both must outlive every later call.
 void SetHostCallbacks(const XCallback *operations, XDeleteRoutine deleteRoutine);
 
 // The copy-and-release step: a malloc copy of text (caller frees), the host's text released.
