@@ -53,7 +53,9 @@
 namespace standin {
 
 // Fills reply and returns noErr, or returns an error number for the reply's 'errn'. For an
-// event sent with kAENoReply, reply is the null descriptor and nothing put into it is kept.
+// event sent with kAENoReply, reply is the null descriptor and nothing put into it is kept;
+// its sender learns that it was handled once the handler returns, so whatever the event asks
+// to keep (a queued message) is on disk before the handler returns, never left for later.
 // The kit owns event and reply; a handler disposes only what it creates itself.
 using EventHandler = std::function<OSErr(const AppleEvent &event, AppleEvent &reply)>;
 

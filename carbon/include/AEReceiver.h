@@ -7,7 +7,9 @@
 //   - takes connections on the process's Unix socket from processes of the same user only;
 //   - reads the events that arrive, hands each to the application's handler, and writes the
 //     reply on the connection the event came in on: an 'aevt'/'ansr' event holding what the
-//     handler put in it, plus 'errn' when the handler returned an error;
+//     handler put in it, plus 'errn' when the handler returned an error; for an event sent
+//     without a reply, a receipt once the handler has returned (AESend waits for it), so a
+//     handler must have done what the event asks (written what it keeps) before it returns;
 //   - follows the Process Manager's notices: whether the application is visible and in front;
 //   - reports what it saw, one line per event or notice, for the application's journal.
 //
@@ -85,6 +87,7 @@ class AEReceiver {
   bool HandleFrame(Connection &connection, const Frame &frame);
   void Notice(uint32_t kind, bool value);
   bool SendReply(Connection &connection, uint32_t sequence, const AppleEvent &reply);
+  bool SendReceipt(Connection &connection, uint32_t sequence);
   void Report(const std::string &line) const;
 
   OSType creator_;

@@ -126,7 +126,10 @@ OSErr AESizeOfAttribute(const AppleEvent *theAppleEvent, AEKeyword theAEKeyword,
 // Sends the event to the process its address attribute names ('psn ' or 'kpid'). With
 // kAEWaitReply it waits up to timeOutInTicks (60 per second; kAEDefaultTimeout is one
 // minute, kNoTimeOut forever) and fills reply with the 'aevt'/'ansr' event that came back;
-// with kAENoReply, reply is the null descriptor. With QUILLCAST_AE_TRACE set to a file,
-// every event sent and every reply received is appended there in AEPrint form.
+// with kAENoReply, reply is the null descriptor, and it waits as long for the application's
+// receipt that it has handled the event (what the handler did is not reported). So noErr
+// always means the application has the event; errAETimeout means it may still handle it.
+// With QUILLCAST_AE_TRACE set to a file, every event sent and every reply received is
+// appended there in AEPrint form.
 OSErr AESend(const AppleEvent *theAppleEvent, AppleEvent *reply, AESendMode sendMode,
              AESendPriority sendPriority, long timeOutInTicks, AEIdleUPP idleProc, AEFilterUPP filterProc);

@@ -208,7 +208,9 @@ bool AEReceiver::HandleFrame(Connection &connection, const Frame &frame) {
     SInt32 number = err;
     AEPutParamPtr(&reply, keyErrorNumber, typeSInt32, &number, sizeof number);
   }
-  bool sent = !wantsReply || SendReply(connection, frame.header.sequence, reply);
+  // An event sent without a reply still gets a receipt, now that it has been handled.
+  bool sent = wantsReply ? SendReply(connection, frame.header.sequence, reply)
+                         : SendReceipt(connection, frame.header.sequence);
   AEDisposeDesc(&event);
   AEDisposeDesc(&reply);
   return sent;
@@ -230,6 +232,13 @@ bool AEReceiver::SendReply(Connection &connection, uint32_t sequence, const Appl
   frame.resize(kFrameHeaderSize + size_t(actual));
   PutFrameHeader(frame.data(), {kFrameReply, sequence, uint32_t(actual)});
   return WriteAll(connection.fd, frame.data(), frame.size(), DeadlineAfterSeconds(kReplyWriteSeconds)) ==
+         WireStatus::kOK;
+}
+
+bool AEReceiver::SendReceipt(Connection &connection, uint32_t sequence) {
+  uint8_t frame[kFrameHeaderSize];
+  PutFrameHeader(frame, {kFrameReceipt, sequence, 0});
+  return WriteAll(connection.fd, frame, sizeof frame, DeadlineAfterSeconds(kReplyWriteSeconds)) ==
          WireStatus::kOK;
 }
 

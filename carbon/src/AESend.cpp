@@ -1,5 +1,8 @@
-// AESend: delivers a flattened event over the target application's Unix socket and, for a
-// wait-reply send, waits for the flattened reply.
+// AESend: delivers a flattened event over the target application's Unix socket and waits for
+// its answer: the flattened reply of a wait-reply send, or the receipt with which the
+// application confirms that it has handled an event sent without a reply. Either way a send
+// that returns noErr means the application has the event; one whose application dies first
+// fails.
 //
 // One connection per target process stays open across calls (and is shared by the
 // Process Manager's notices), so that events to one process arrive in the order sent and a
@@ -9,9 +12,11 @@
 //
 // Results besides the Apple Event Manager's own: procNotFound when the process is not there
 // (or has quit), connectionInvalid when it went away before answering, errAETimeout when no
-// reply came in time (a late reply is passed over by the next send), errAECorruptData for a
-// reply that is not a well-formed event, errAEUnknownAddressType for an address other than
-// 'psn ', 'kpid' or 'sign', errAEUnknownSendMode for kAEQueueReply.
+// reply or receipt came in time (the application may still handle the event later; a late
+// answer is passed over by the next send), errAECorruptData for a reply that is not a
+// well-formed event, errAEBufferTooSmall for an event larger than the transport carries
+// (nothing is sent), errAEUnknownAddressType for an address other than 'psn ', 'kpid' or
+// 'sign', errAEUnknownSendMode for kAEQueueReply.
 #include "AETrace.h"
 #include "AEWire.h"
 #include "ProcTime.h"
@@ -153,28 +158,35 @@ OSErr BuildFrame(const AEDesc *desc, uint32_t kind, uint32_t sequence, std::vect
   return noErr;
 }
 
-// Waits up to `wait` nanoseconds from `start` (or for ever: kNoDeadline) for the reply of the
-// given sequence; older replies (of sends that timed out) are passed over.
-OSErr AwaitReply(Connection &connection, uint32_t sequence, int64_t start, int64_t wait, AppleEvent *reply) {
+// The reply of the given sequence as an event in *reply (disposed when reply is null).
+OSErr TakeReply(const std::vector<uint8_t> &body, AppleEvent *reply) {
+  AEDesc received;
+  AEInitializeDesc(&received);
+  if (AEUnflattenDescSafe(body.data(), Size(body.size()), &received) != noErr ||
+      received.descriptorType != typeAppleEvent) {
+    AEDisposeDesc(&received);
+    return errAECorruptData;
+  }
+  TraceDesc(&received);
+  if (reply != nullptr) {
+    *reply = received;
+  } else {
+    AEDisposeDesc(&received);
+  }
+  return noErr;
+}
+
+// Waits up to `wait` nanoseconds from `start` (or for ever: kNoDeadline) for the answer of the
+// given sequence: a reply (kFrameReply) or a receipt (kFrameReceipt). Older answers (of sends
+// that timed out) are passed over.
+OSErr AwaitAnswer(Connection &connection, uint32_t kind, uint32_t sequence, int64_t start, int64_t wait,
+                  AppleEvent *reply) {
   FrameHeader header;
   std::vector<uint8_t> body;
   for (bool first = true;; first = false) {
     while (connection.reader.Next(&header, &body)) {
-      if (header.kind != kFrameReply || header.sequence != sequence) continue;
-      AEDesc received;
-      AEInitializeDesc(&received);
-      if (AEUnflattenDescSafe(body.data(), Size(body.size()), &received) != noErr ||
-          received.descriptorType != typeAppleEvent) {
-        AEDisposeDesc(&received);
-        return errAECorruptData;
-      }
-      TraceDesc(&received);
-      if (reply != nullptr) {
-        *reply = received;
-      } else {
-        AEDisposeDesc(&received);
-      }
-      return noErr;
+      if (header.kind != kind || header.sequence != sequence) continue;
+      return kind == kFrameReply ? TakeReply(body, reply) : OSErr(noErr);
     }
     if (connection.reader.Broken()) return errAECorruptData;
     // The whole time-out the first time round, so that the socket's time-out stays the same
@@ -263,8 +275,9 @@ OSErr AESend(const AppleEvent *theAppleEvent, AppleEvent *reply, AESendMode send
   std::shared_ptr<Connection> connection;
   std::unique_lock<std::mutex> held;
   err = Deliver(pid, frame, deadline, &connection, &held);
-  if (err != noErr || !waits) return err;
-  err = AwaitReply(*connection, connection->sequence, start, wait, reply);
+  if (err != noErr) return err;
+  err =
+      AwaitAnswer(*connection, waits ? kFrameReply : kFrameReceipt, connection->sequence, start, wait, reply);
   if (err == connectionInvalid || err == errAECorruptData) DropConnection(connection);
   return err;
 }

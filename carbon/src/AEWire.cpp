@@ -19,7 +19,7 @@ namespace {
 
 bool KnownKind(uint32_t kind) {
   return kind == kFrameEventWantsReply || kind == kFrameEventNoReply || kind == kFrameReply ||
-         kind == kFrameVisible || kind == kFrameFront;
+         kind == kFrameReceipt || kind == kFrameVisible || kind == kFrameFront;
 }
 
 bool SocketAddress(const std::string &path, sockaddr_un *address) {

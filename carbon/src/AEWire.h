@@ -7,12 +7,15 @@
 //   offset 0  kind      4 bytes, big-endian four-character code (below)
 //   offset 4  sequence  4 bytes, big-endian; a reply carries the sequence of its event
 //   offset 8  length    4 bytes, big-endian; bytes of body that follow, at most kMaxFrameBody
-//   offset 12 body      an event or reply in the flattened form (AEFlattenDesc), or one byte
-//                       0/1 for the Process Manager's notices
+//   offset 12 body      an event or reply in the flattened form (AEFlattenDesc), one byte
+//                       0/1 for the Process Manager's notices, nothing for a receipt
 //
-// Events on one connection are handled in the order they arrive, and a reply is written on
-// the connection its event came in on. A sender that gave up waiting skips replies whose
-// sequence is older than the one it waits for.
+// Events on one connection are handled in the order they arrive. An event that wants a reply
+// is answered by a reply; one sent without a reply is answered by a receipt once the
+// application has handled it, so that a sender that returns without error knows the
+// application has the event (the event's handler never sees the receipt). Either answer is
+// written on the connection its event came in on and carries the event's sequence. A sender
+// that gave up waiting skips answers whose sequence is older than the one it waits for.
 #pragma once
 
 #include <MacTypes.h>
@@ -28,6 +31,7 @@ enum : uint32_t {
   kFrameEventWantsReply = FourCC("evrq"),
   kFrameEventNoReply = FourCC("evnr"),
   kFrameReply = FourCC("rply"),
+  kFrameReceipt = FourCC("rcpt"),  // an event sent without a reply has been handled
   kFrameVisible = FourCC("pvis"),  // the application was shown (1) or hidden (0)
   kFrameFront = FourCC("pfrn"),    // the application came to the front (1) or left it (0)
 };
