@@ -125,6 +125,23 @@ SInt32 OpenMailAppWork(EmailClientConnection *connection) {
   return err;
 }
 
+// Setting 169 := value, sent without a reply and waited for at most `ticks`.
+SInt32 SendSortingSetting(const ProcessSerialNumber *process, char value, long ticks) {
+  AEStream stream;
+  SInt32 err = CreateClientEvent(&stream, process, kAECoreSuite, kAESetData);
+  if (err != noErr) return err;
+  SInt32 first = WriteSortingSetting(&stream);
+  KeepFirstError(first, AEStream_WriteKeyDesc(&stream, keyAEData, typeChar, &value, 1));
+  AppleEvent event;
+  err = CloseClientEvent(&stream, first, &event);
+  if (err != noErr) return err;
+  AppleEvent reply;
+  err = SendClientEventWithin(&event, &reply, kClientNoReplyMode, ticks);
+  if (err != noErr) return err;
+  AEDisposeDesc(&reply);
+  return noErr;
+}
+
 // ----- the connection record -----
 
 void InitConnection(EmailClientConnection *connection, OSType signature, const ProcessSerialNumber &process) {
@@ -135,6 +152,7 @@ void InitConnection(EmailClientConnection *connection, OSType signature, const P
   AEInitializeDesc(&connection->imapAccounts);
   connection->accounts = nullptr;
   connection->accountCount = 0;
+  connection->timedOut = false;
 }
 
 // Releases whatever the connection holds (every field is initialised, so this is safe at
@@ -188,7 +206,10 @@ SInt32 OpenEmailClientConnection(OSType signature, EmailClientConnection **resul
 void CloseEmailClientConnection(EmailClientConnection *connection) {
   if (connection == nullptr) return;
   if (connection->signature == kEudoraCreator && connection->savedSorting != 0) {
-    SetEudoraInternationalSorting(&connection->process, connection->savedSorting);
+    // A client that let a send time out may be frozen: the event is handed over for when it
+    // wakes, and "Fnsh" does not cost a second time-out.
+    SendSortingSetting(&connection->process, connection->savedSorting,
+                       connection->timedOut ? kNoWaitTimeout : kClientEventTimeout);
   }
   ReleaseConnection(connection);
 }
@@ -198,17 +219,5 @@ OSErr ShowHideEmailClientConnection(EmailClientConnection *connection, Boolean v
 }
 
 SInt32 SetEudoraInternationalSorting(const ProcessSerialNumber *process, char value) {
-  AEStream stream;
-  SInt32 err = CreateClientEvent(&stream, process, kAECoreSuite, kAESetData);
-  if (err != noErr) return err;
-  SInt32 first = WriteSortingSetting(&stream);
-  KeepFirstError(first, AEStream_WriteKeyDesc(&stream, keyAEData, typeChar, &value, 1));
-  AppleEvent event;
-  err = CloseClientEvent(&stream, first, &event);
-  if (err != noErr) return err;
-  AppleEvent reply;
-  err = SendClientEvent(&event, &reply, kClientNoReplyMode);
-  if (err != noErr) return err;
-  AEDisposeDesc(&reply);
-  return noErr;
+  return SendSortingSetting(process, value, kClientEventTimeout);
 }

@@ -33,6 +33,8 @@ struct EmailClientConnection {
   AEDesc imapAccounts;          // Outlook Express, Entourage: list of IMAP account names
   MailAccountEntry *accounts;   // Apple Mail: one entry per account, in Mail's order
   SInt32 accountCount;          // Apple Mail: entries in accounts
+  Boolean timedOut;             // a send timed out: the client may be frozen, so nothing
+                                // more waits on it (set by the merge, false at opening)
 };
 
 // Opens a connection to the client with this creator code, launching it when it is
@@ -42,7 +44,8 @@ struct EmailClientConnection {
 // account query's error (*result set to null).
 SInt32 OpenEmailClientConnection(OSType signature, EmailClientConnection **result);
 // Undoes the opening work for that client and releases the connection; neither quits the
-// client nor changes its visibility. Null is accepted.
+// client nor changes its visibility. Null is accepted. On a connection that timed out, the
+// Eudora setting is still put back, but without waiting for the client to take it.
 void CloseEmailClientConnection(EmailClientConnection *connection);
 // Hides (false) or shows (true) all windows of the client; the Process Manager's status.
 OSErr ShowHideEmailClientConnection(EmailClientConnection *connection, Boolean visible);

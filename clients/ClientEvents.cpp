@@ -34,8 +34,12 @@ SInt32 CloseClientEvent(AEStream *stream, SInt32 pending, AppleEvent *event) {
 }
 
 SInt32 SendClientEvent(AppleEvent *event, AppleEvent *reply, AESendMode mode) {
+  return SendClientEventWithin(event, reply, mode, kClientEventTimeout);
+}
+
+SInt32 SendClientEventWithin(AppleEvent *event, AppleEvent *reply, AESendMode mode, long ticks) {
   AEInitializeDesc(reply);
-  OSErr err = AESend(event, reply, mode, kAENormalPriority, kClientEventTimeout, nullptr, nullptr);
+  OSErr err = AESend(event, reply, mode, kAENormalPriority, ticks, nullptr, nullptr);
   AEDisposeDesc(event);
   if (err != noErr) AEDisposeDesc(reply);
   return err;

@@ -12,8 +12,11 @@
 
 #include "aestream/AEStream.h"
 
-// Every event to an email client is waited for at most 20 seconds.
+// Every event to an email client is waited for at most 20 seconds; kNoWaitTimeout hands an
+// event over without waiting for the client to take it (AESend then answers errAETimeout
+// unless the client was quick).
 inline constexpr long kClientEventTimeout = 1200;
+inline constexpr long kNoWaitTimeout = 0;
 inline constexpr AESendMode kClientWaitReplyMode = kAEWaitReply + kAECanSwitchLayer;  // 0x43
 inline constexpr AESendMode kClientNoReplyMode = kAENoReply + kAECanSwitchLayer;      // 0x41
 
@@ -41,3 +44,5 @@ SInt32 CloseClientEvent(AEStream *stream, SInt32 pending, AppleEvent *event);
 // Sends the event with the given mode, normal priority and the clients' time-out, and
 // disposes it. *reply receives the reply (caller disposes) or the null descriptor.
 SInt32 SendClientEvent(AppleEvent *event, AppleEvent *reply, AESendMode mode);
+// The same with another time-out, in ticks.
+SInt32 SendClientEventWithin(AppleEvent *event, AppleEvent *reply, AESendMode mode, long ticks);

@@ -1,5 +1,6 @@
 #include "merge/MergedMessage.h"
 
+#include <MacErrors.h>
 #include <MacMemory.h>
 #include <TextUtils.h>
 
@@ -108,6 +109,15 @@ void FillMessage(EmailClientMessage *message, const char *merged, const MergedPa
   message->queue = true;
 }
 
+// A send that timed out leaves the message's fate open (a slow client may still queue it)
+// and the client perhaps frozen: the connection is marked, so that no later "Merg" waits on
+// it again, and the user is told once. So is a message too large to be handed over. Other
+// refusals are the client's own and only answer false.
+void ReportSendFailure(SInt32 status) {
+  if (status == errAETimeout) connection->timedOut = true;
+  if (status == errAETimeout || status == errAEBufferTooSmall) TestError(OSErr(status));
+}
+
 // Merges the copied record into one message and sends it.
 Boolean MergeRecord(const char *record, UInt32 recordLength, SInt32 index) {
   SplitRecord(record, recordLength);
@@ -129,13 +139,14 @@ Boolean MergeRecord(const char *record, UInt32 recordLength, SInt32 index) {
   FillMessage(&message, merged, parts);
   SInt32 status = SendEmailClientMessage(connection, &message);
   DisposePtr(merged);
+  ReportSendFailure(status);
   return status == noErr;
 }
 
 }  // namespace
 
 Boolean CreateMergedEmailMessage(SInt32 index) {
-  if (connection == nullptr) return false;
+  if (connection == nullptr || connection->timedOut) return false;
   if (connectionMessages < 0x7FFFFFFF) connectionMessages++;
   if (connectionMessages == kHideClientAtMessage) ShowHideEmailClientConnection(connection, false);
 

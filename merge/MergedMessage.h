@@ -15,6 +15,10 @@
 // outside the record store (nothing is read), when memory for the record or the merged text
 // cannot be had (reported), or when the client fails the message. A record whose To, Cc and
 // Bcc all merge to nothing is skipped: true, nothing sent.
+// A send that times out is reported (errAETimeout: the client may still queue that message)
+// and breaks the connection: every later "Merg" answers false at once, sending nothing,
+// until "Fnsh" or "Strt". A message too large to hand to the client is reported too
+// (errAEBufferTooSmall); any other refusal only answers false.
 Boolean CreateMergedEmailMessage(SInt32 index);
 
 // "Fnsh": releases the templates and tables, shows the client again if it was hidden, and

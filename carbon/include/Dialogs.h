@@ -25,6 +25,12 @@
 // queued. A request from the desktop to close a dialog presses its default button the same
 // way.
 //
+// A program that must act on what its user was told (a host that runs a merge unattended)
+// sets QUILLCAST_ALERT_LOG to a file: each alert also appends one line there, its ID and the
+// four ParamText texts as they were shown, separated by tabs (tabs and line ends inside a
+// text become spaces), in UTF-8:
+//     32766<TAB>^0<TAB>^1<TAB>^2<TAB>^3
+//
 // Dialog item kinds, as stored in 'DITL' resources: kUserDialogItem, kButtonDialogItem,
 // kCheckBoxDialogItem, kRadioButtonDialogItem, kStaticTextDialogItem, kEditTextDialogItem,
 // kIconDialogItem, kPictureDialogItem (plus kItemDisableMask). Check boxes, radio buttons,

@@ -10,9 +10,12 @@
 #include <ResourceFormat.h>
 #include <Resources.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +55,27 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// With QUILLCAST_ALERT_LOG naming a file, the alert's ID and its four parameters, for a
+// program that acts on what the user was told. Called with alertLock held.
+void LogAlert(SInt16 alertID) {
+  const char *path = std::getenv("QUILLCAST_ALERT_LOG");
+  if (path == nullptr || path[0] == 0) return;
+  std::string line = std::to_string(alertID);
+  for (const std::string &parameter : parameters) {
+    std::string text = carbon::MacRomanToUTF8(parameter);
+    for (char &c : text) {
+      if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    line += "\t" + text;
+  }
+  line += "\n";
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  ssize_t ignored = write(fd, line.data(), line.size());
+  (void)ignored;
+  close(fd);
+}
+
 DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
   std::vector<uint8_t> alert;
   std::vector<carbon::ItemTemplate> items;
@@ -71,6 +95,7 @@ DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
   lastAlertText = text;
   alertCount++;
   carbon::WriteDialogLine(kind, alertID, text, button);
+  LogAlert(alertID);
   return defaultItem;
 }
 

@@ -90,8 +90,9 @@ TEST_F(Merge, BadCallsAnswerFalseWithoutReadingOrSending) {
   EXPECT_FALSE(CreateMergedEmailMessage(0));
 }
 
-// A failed send, then every allocation of a whole "Merg" failing in turn: never a crash or
-// a leak, and the two blocks of the merge itself (record copy, merged text) fail the message.
+// A send that timed out, then every allocation of a whole "Merg" failing in turn: never a
+// crash or a leak, and the two blocks of the merge itself (record copy, merged text) fail the
+// message.
 TEST_F(Merge, FailuresAnswerFalseAndLeaveNothingAllocated) {
   SetTemplate(kTemplateTo, P("Email") + ", Second <" + P("Email") + ">");
   SetTemplate(kTemplateSubject, "Hello " + P("Name"));
@@ -104,6 +105,9 @@ TEST_F(Merge, FailuresAnswerFalseAndLeaveNothingAllocated) {
   EXPECT_FALSE(CreateMergedEmailMessage(0));
   EXPECT_EQ(CarbonLiveBlocks(), blocks);
   ClearCapture();
+  EXPECT_FALSE(CreateMergedEmailMessage(0));  // the client may be frozen: nothing more is sent
+  EXPECT_TRUE(capturedEvents.empty());
+  connection->timedOut = false;  // as after a new "Strt"
   long failAt = 0;
   for (;; failAt++) {
     CarbonFailAllocationAfter(failAt);
