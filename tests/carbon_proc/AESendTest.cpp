@@ -137,15 +137,21 @@ TEST_F(AESendTest, ProcessesThatAreGoneOrDieGiveErrorsNotHangs) {
   ASSERT_TRUE(WaitUntilGone(pid_t(echo_.lowLongOfPSN)));
   EXPECT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x43, kNoTimeOut), procNotFound);
 
+  // An event sent without a reply is still confirmed once handled: dying on it fails the send.
   ProcessSerialNumber second{};
   ASSERT_EQ(LaunchEcho(&second), noErr);
-  ASSERT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x43, 600), noErr);  // a connection is open now
+  EXPECT_EQ(SendEcho(second, FourCC("die "), &reply, 0x41, kNoTimeOut), connectionInvalid);
+  ASSERT_TRUE(WaitUntilGone(pid_t(second.lowLongOfPSN)));
+
+  ProcessSerialNumber third{};
+  ASSERT_EQ(LaunchEcho(&third), noErr);
+  ASSERT_EQ(SendEcho(third, FourCC("echo"), &reply, 0x43, 600), noErr);  // a connection is open now
   AEDisposeDesc(&reply);
-  KillAndWait(pid_t(second.lowLongOfPSN));
-  EXPECT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x43, kNoTimeOut), procNotFound);
-  EXPECT_EQ(SendEcho(second, FourCC("echo"), &reply, 0x41, kNoTimeOut), procNotFound);
+  KillAndWait(pid_t(third.lowLongOfPSN));
+  EXPECT_EQ(SendEcho(third, FourCC("echo"), &reply, 0x43, kNoTimeOut), procNotFound);
+  EXPECT_EQ(SendEcho(third, FourCC("echo"), &reply, 0x41, kNoTimeOut), procNotFound);
   ProcessSerialNumber psn{0, kNoProcess};
-  EXPECT_EQ(GetNextProcess(&psn), procNotFound);  // both entries were stale
+  EXPECT_EQ(GetNextProcess(&psn), procNotFound);  // every entry was stale
 }
 
 TEST_F(AESendTest, HangingHandlerTimesOutAndTheApplicationStillQuitsOnSIGTERM) {
@@ -155,6 +161,8 @@ TEST_F(AESendTest, HangingHandlerTimesOutAndTheApplicationStillQuitsOnSIGTERM) {
   double seconds = double(carbon::MonotonicNanos() - start) / 1e9;
   EXPECT_GE(seconds, 60 / 60.0 * carbon::TimeScale() * 0.9);
   EXPECT_LT(seconds, 1.0);
+  // Sent without a reply, an event behind the hung one is not confirmed either.
+  EXPECT_EQ(SendEcho(echo_, FourCC("echo"), &reply, 0x41, 1), errAETimeout);
 
   pid_t pid = pid_t(echo_.lowLongOfPSN);
   ASSERT_EQ(kill(pid, SIGTERM), 0);
