@@ -1,7 +1,6 @@
 #include "apps/mailstore/MailStore.h"
 
 #include <MacErrors.h>
-#include <gmime/gmime.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "apps/mailstore/MailHeaders.h"
 #include "apps/mailstore/MailText.h"
 #include "apps/mailstore/MimeWriter.h"
 
@@ -24,6 +24,14 @@ struct MailStore {
   std::string root;
   std::string host;  // this machine's name, made safe for a Maildir file name
   int rootFd = -1;   // for syncfs
+  // The folders a message is written into, opened once: a file is created and renamed
+  // relative to them rather than by a whole path each time.
+  struct Maildir {
+    int tmp = -1;
+    int fresh = -1;  // new/
+  };
+  Maildir outbox, drafts;
+  int envelopes = -1;
   pid_t pid = 0;
   std::atomic<uint64_t> counter{0};
   // Messages written, and how many of them the last syncfs covered. syncfs flushes every
@@ -101,8 +109,9 @@ std::string UniqueName(MailStore *store, std::string *messageId, const MailAddre
   return std::string(name) + "." + store->host;
 }
 
-OSErr WriteWholeFile(const std::string &path, const std::string &bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+// Creates name in folder (never through a link, never over an existing file) and writes bytes.
+OSErr WriteWholeFile(int folder, const std::string &name, const std::string &bytes) {
+  int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return ErrnoStatus(errno);
   OSErr status = noErr;
   for (size_t done = 0; status == noErr && done < bytes.size();) {
@@ -114,35 +123,20 @@ OSErr WriteWholeFile(const std::string &path, const std::string &bytes) {
       done += static_cast<size_t>(wrote);
   }
   if (close(fd) != 0 && status == noErr) status = ErrnoStatus(errno);
-  if (status != noErr) unlink(path.c_str());
+  if (status != noErr) unlinkat(folder, name.c_str(), 0);
   return status;
 }
 
-// Writes to temporary and renames it to final; nothing stays behind on failure.
-OSErr WriteAndRename(const std::string &temporary, const std::string &final, const std::string &bytes) {
-  OSErr status = WriteWholeFile(temporary, bytes);
-  if (status == noErr && rename(temporary.c_str(), final.c_str()) != 0) {
+// Writes temporary in one folder and renames it to final in another; nothing stays behind
+// on failure.
+OSErr WriteAndRename(int from, const std::string &temporary, int to, const std::string &final,
+                     const std::string &bytes) {
+  OSErr status = WriteWholeFile(from, temporary, bytes);
+  if (status == noErr && renameat(from, temporary.c_str(), to, final.c_str()) != 0) {
     status = ErrnoStatus(errno);
-    unlink(temporary.c_str());
+    unlinkat(from, temporary.c_str(), 0);
   }
   return status;
-}
-
-std::string EnvelopeText(const std::vector<MailAddress> &bcc) {
-  InternetAddressList *list = internet_address_list_new();
-  for (const MailAddress &mailbox : bcc) {
-    std::string name = HeaderValue(mailbox.name);
-    std::string bare = HeaderValue(mailbox.address);
-    if (bare.empty()) continue;
-    InternetAddress *address = internet_address_mailbox_new(name.c_str(), bare.c_str());
-    internet_address_list_add(list, address);
-    g_object_unref(address);
-  }
-  char *encoded = internet_address_list_to_string(list, nullptr, TRUE);
-  std::string text = std::string("Bcc: ") + (encoded ? encoded : "") + "\n";
-  g_free(encoded);
-  g_object_unref(list);
-  return text;
 }
 
 OSErr ReadAttachments(const MailMessage &message, std::vector<MimeAttachment> *attachments) {
@@ -171,15 +165,15 @@ OSErr WriteMessage(MailStore *store, const MailMessage &message, const MailAddre
   std::string name = UniqueName(store, &messageId, from);
   std::string bytes;
   if (status == noErr) status = BuildMimeMessage(message, from, attachments, messageId, &bytes);
-  std::string envelope = store->root + "/envelopes/" + name;
   bool hasEnvelope = false;
   for (const MailAddress &mailbox : message.bcc)
     hasEnvelope = hasEnvelope || !HeaderValue(mailbox.address).empty();
   if (status == noErr && hasEnvelope)
-    status = WriteAndRename(envelope + ".tmp", envelope, EnvelopeText(message.bcc));
-  std::string maildir = MailStoreFolderPath(store, folder);
-  if (status == noErr) status = WriteAndRename(maildir + "/tmp/" + name, maildir + "/new/" + name, bytes);
-  if (status != noErr && hasEnvelope) unlink(envelope.c_str());
+    status = WriteAndRename(store->envelopes, name + ".tmp", store->envelopes, name,
+                            AddressHeaderField("Bcc", message.bcc));
+  const MailStore::Maildir &maildir = folder == MailFolder::outbox ? store->outbox : store->drafts;
+  if (status == noErr) status = WriteAndRename(maildir.tmp, name, maildir.fresh, name, bytes);
+  if (status != noErr && hasEnvelope) unlinkat(store->envelopes, name.c_str(), 0);
   if (status != noErr) return status;
   if (fileName) *fileName = name;
   if (++store->written - store->synced.load() >= kMailStoreSyncBatch) store->wake.notify_one();
@@ -206,6 +200,12 @@ void WriterLoop(MailStore *store) {
   }
 }
 
+void CloseFolders(MailStore *store) {
+  for (int fd : {store->rootFd, store->outbox.tmp, store->outbox.fresh, store->drafts.tmp,
+                 store->drafts.fresh, store->envelopes})
+    if (fd >= 0) close(fd);
+}
+
 void WaitForWriter(MailStore *store) {
   std::unique_lock<std::mutex> lock(store->jobsLock);
   store->jobsChanged.wait(lock, [store] { return store->jobs.empty() && !store->writing; });
@@ -225,8 +225,19 @@ MailStore *MailStoreOpen(const std::string &dataFolder, OSErr *status) {
     if (*status == noErr) *status = MakeFolder(dataFolder + folder);
   if (*status != noErr) return nullptr;
   store->rootFd = open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (store->rootFd < 0) {
-    *status = ErrnoStatus(errno);
+  const std::pair<int *, const char *> folders[] = {{&store->outbox.tmp, "outbox/tmp"},
+                                                    {&store->outbox.fresh, "outbox/new"},
+                                                    {&store->drafts.tmp, "drafts/tmp"},
+                                                    {&store->drafts.fresh, "drafts/new"},
+                                                    {&store->envelopes, "envelopes"}};
+  *status = store->rootFd < 0 ? ErrnoStatus(errno) : OSErr(noErr);
+  for (const auto &[fd, path] : folders) {
+    if (*status != noErr) break;
+    *fd = openat(store->rootFd, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (*fd < 0) *status = ErrnoStatus(errno);
+  }
+  if (*status != noErr) {
+    CloseFolders(store.get());
     return nullptr;
   }
   store->flusher = std::thread(FlushLoop, store.get());
@@ -248,7 +259,7 @@ void MailStoreClose(MailStore *store) {
   store->wake.notify_one();
   store->flusher.join();
   MailStoreSync(store);
-  close(store->rootFd);
+  CloseFolders(store);
   delete store;
 }
 

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <ctime>
 #include <memory>
 #include <mutex>
 
 #include "apps/mailstore/MacFileFormats.h"
+#include "apps/mailstore/MailHeaders.h"
 #include "apps/mailstore/MailText.h"
 
 namespace {
@@ -58,28 +60,6 @@ constexpr ExtensionType kTypes[] = {
     {"xml", "application/xml"},
     {"json", "application/json"},
 };
-
-// The message re-encodes a header whenever its list changes, so the mailboxes are gathered
-// in a list of their own and appended in one step.
-void AddMailboxes(GMimeMessage *message, GMimeAddressType type, const std::vector<MailAddress> &mailboxes) {
-  GRef<InternetAddressList> gathered(internet_address_list_new());
-  for (const MailAddress &mailbox : mailboxes) {
-    std::string address = ValidUTF8(HeaderValue(mailbox.address));
-    if (address.empty()) continue;
-    std::string name = ValidUTF8(HeaderValue(mailbox.name));
-    GRef<InternetAddress> entry(internet_address_mailbox_new(name.c_str(), address.c_str()));
-    internet_address_set_charset(entry.get(), "utf-8");
-    internet_address_list_add(gathered.get(), entry.get());
-  }
-  if (internet_address_list_length(gathered.get()) > 0)
-    internet_address_list_append(g_mime_message_get_addresses(message, type), gathered.get());
-}
-
-// The local time zone, looked up once: GLib would read it from the system for every message.
-GTimeZone *LocalTimeZone() {
-  static GTimeZone *zone = g_time_zone_new_local();
-  return zone;
-}
 
 // The body's bytes go in unchanged as UTF-8 (GMime's own set_text would pick a narrower
 // charset and convert); the transfer encoding is the lightest that keeps the file 7-bit.
@@ -166,6 +146,71 @@ GMimeObject *NewContent(const MailMessage &message, const std::vector<MimeAttach
   return GMIME_OBJECT(mixed);
 }
 
+// How a text part travels: 7bit when it is short-lined ASCII; otherwise quoted-printable, or
+// base64 when 17% or more of its bytes are past ASCII or one is NUL (GMime's rule for a part
+// that must stay 7-bit, which it applies to the body of a message with attachments).
+enum class TextTransfer { sevenBit, quotedPrintable, base64 };
+
+TextTransfer TextTransferFor(std::string_view text, bool *ascii) {
+  size_t high = 0, line = 0, longest = 0;
+  bool nul = false;
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    high += u >= 0x80;
+    nul = nul || u == 0;
+    line = u == '\n' ? 0 : line + 1;
+    longest = std::max(longest, line);
+  }
+  *ascii = high == 0;
+  if (nul || (high > 0 && high * 100 >= text.size() * 17)) return TextTransfer::base64;
+  if (high > 0 || longest > 998) return TextTransfer::quotedPrintable;
+  return TextTransfer::sevenBit;
+}
+
+// RFC 2045: lines of at most 76 characters with soft breaks, blanks kept literal except at
+// the end of a line.
+void AppendQuotedPrintable(std::string_view text, std::string *out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  size_t column = 0;
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      *out += '\n';
+      column = 0;
+      continue;
+    }
+    bool lineEnd = i + 1 == text.size() || text[i + 1] == '\n';
+    bool literal = (c > ' ' && c < 0x7F && c != '=') || ((c == ' ' || c == '\t') && !lineEnd);
+    size_t width = literal ? 1 : 3;
+    if (column + width > 75) {
+      *out += "=\n";
+      column = 0;
+    }
+    if (literal) {
+      *out += char(c);
+    } else {
+      *out += '=';
+      *out += kHex[c >> 4];
+      *out += kHex[c & 15];
+    }
+    column += width;
+  }
+}
+
+void AppendTextPart(std::string_view body, bool html, std::string *out) {
+  std::string text = ValidUTF8(UnixLineEnds(body));
+  bool ascii = true;
+  TextTransfer transfer = TextTransferFor(text, &ascii);
+  *out += html ? "Content-Type: text/html; charset=" : "Content-Type: text/plain; charset=";
+  *out += ascii ? "us-ascii\n" : "utf-8\n";
+  if (transfer == TextTransfer::quotedPrintable) *out += "Content-Transfer-Encoding: quoted-printable\n";
+  if (transfer == TextTransfer::base64) *out += "Content-Transfer-Encoding: base64\n";
+  *out += '\n';
+  if (transfer == TextTransfer::sevenBit) *out += text;
+  if (transfer == TextTransfer::quotedPrintable) AppendQuotedPrintable(text, out);
+  if (transfer == TextTransfer::base64) *out += Base64Lines(text);
+}
+
 // The File Manager's type and creator of an open file (see Files.h); zeros when it has none.
 void ReadFinderInfo(int fd, MimeAttachment *attachment) {
   uint8_t bytes[8];
@@ -233,25 +278,23 @@ OSErr ReadMailAttachment(const std::string &path, MimeAttachment *attachment) {
 OSErr BuildMimeMessage(const MailMessage &message, const MailAddress &from,
                        const std::vector<MimeAttachment> &attachments, const std::string &messageId,
                        std::string *out) {
-  GRef<GMimeMessage> mime(g_mime_message_new(FALSE));
-  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_FROM, {from});
-  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_TO, message.to);
-  AddMailboxes(mime.get(), GMIME_ADDRESS_TYPE_CC, message.cc);
-  g_mime_message_set_subject(mime.get(), ValidUTF8(HeaderValue(message.subject)).c_str(), "utf-8");
-  GDateTime *now = g_date_time_new_now(LocalTimeZone());
-  g_mime_message_set_date(mime.get(), now);
-  g_date_time_unref(now);
-  g_mime_message_set_message_id(mime.get(), messageId.c_str());
-  if (!message.compression.empty())
-    g_mime_object_set_header(GMIME_OBJECT(mime.get()), "X-Attachment-Compression",
-                             HeaderValue(message.compression).c_str(), nullptr);
+  *out = AddressHeaderField("From", {from});
+  *out += AddressHeaderField("To", message.to);
+  *out += AddressHeaderField("Cc", message.cc);
+  *out += TextHeaderField("Subject", message.subject);
+  *out += DateHeaderField(std::time(nullptr));
+  *out += "Message-Id: <" + messageId + ">\n";
+  if (!message.compression.empty()) *out += TextHeaderField("X-Attachment-Compression", message.compression);
+  *out += "MIME-Version: 1.0\n";
+  if (attachments.empty()) {
+    AppendTextPart(message.body, message.html, out);
+    return noErr;
+  }
+  // A multipart with its own header fields, written after those of the message.
   GRef<GMimeObject> content(NewContent(message, attachments));
-  g_mime_message_set_mime_part(mime.get(), content.get());
-
   GByteArray *bytes = g_byte_array_new();
   GRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes));  // owns bytes
-  ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(mime.get()), nullptr, stream.get());
-  if (written < 0) return paramErr;
-  out->assign(reinterpret_cast<const char *>(bytes->data), bytes->len);
+  if (g_mime_object_write_to_stream(content.get(), nullptr, stream.get()) < 0) return paramErr;
+  out->append(reinterpret_cast<const char *>(bytes->data), bytes->len);
   return noErr;
 }

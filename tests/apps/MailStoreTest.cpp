@@ -1,6 +1,7 @@
 // The stand-in clients' mail store: text conversion, recipients, accounts file, and the
 // Maildir writer.
 #include <MacErrors.h>
+#include <gmime/gmime.h>
 #include <gtest/gtest.h>
 
 #include <sys/xattr.h>
@@ -14,6 +15,7 @@
 #include "apps/mailstore/MailConfig.h"
 #include "apps/mailstore/MailStore.h"
 #include "apps/mailstore/MailText.h"
+#include "apps/mailstore/MimeWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -277,6 +279,91 @@ TEST_F(MailStoreTest, WritesEveryAttachmentEncodingSoThatIndependentReadersGetTh
                         (folder.path / "outbox").string() + "' '" + text.string() + "' 'TEXT????' '" +
                         binary.string() + "' " + binaryInfo;
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// The message's own header fields and body, read back by GMime's parser: every row decodes to
+// exactly the texts given, and no header line passes column 78 where it had room to fold.
+struct ParsedMessage {
+  std::string subject, body;
+  std::vector<MailAddress> to;
+};
+
+ParsedMessage ParseMessage(const std::string &bytes) {
+  ParsedMessage parsed;
+  GMimeStream *stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+  GMimeParser *parser = g_mime_parser_new_with_stream(stream);
+  GMimeMessage *message = g_mime_parser_construct_message(parser, nullptr);
+  if (message) {
+    const char *subject = g_mime_message_get_subject(message);
+    parsed.subject = subject ? subject : "";
+    InternetAddressList *to = g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_TO);
+    for (int i = 0; i < internet_address_list_length(to); i++) {
+      InternetAddress *mailbox = internet_address_list_get_address(to, i);
+      const char *name = internet_address_get_name(mailbox);
+      parsed.to.push_back(
+          {name ? name : "", internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox))});
+    }
+    char *body = g_mime_text_part_get_text(GMIME_TEXT_PART(g_mime_message_get_mime_part(message)));
+    parsed.body = body ? body : "";
+    g_free(body);
+    g_object_unref(message);
+  }
+  g_object_unref(parser);
+  g_object_unref(stream);
+  return parsed;
+}
+
+TEST(MimeWriter, ReadersDecodeExactlyTheTextsGivenInLinesThatFold) {
+  const std::string many = "Person Number ";
+  std::vector<MailAddress> crowd;
+  for (int i = 0; i < 8; i++)
+    crowd.push_back({many + std::to_string(i), "p" + std::to_string(i) + "@example.com"});
+  struct Row {
+    std::string subject, body;
+    std::vector<MailAddress> to;
+  } rows[] = {
+      {"Caf\xc3\xa9 news for Ren\xc3\xa9 and a subject line that goes on past the fold limit of "
+       "seventy-eight",
+       "na\xc3\xafve r\xc3\xa9sum\xc3\xa9 = 5\xe2\x82\xac\rtrailing blanks   \r\ttab at the end\t\r",
+       {{"Ren\xc3\xa9 M\xc3\xbcller", "rene@example.com"}, {"Lee, Ann", "ann@example.com"}}},
+      {"A literal =?utf-8?q?x?= stays literal, \xc3\xa9  \xc3\xbc and \xc3\xa9  x keep their blanks " +
+           std::string(100, 'y'),
+       std::string(1200, 'x') + "\rlast line without an end", crowd},
+      {std::string(20, 'a') + " " +
+           [] {
+             std::string cjk;
+             for (int i = 0; i < 30; i++) cjk += "\xe4\xb8\xad";
+             return cjk;
+           }(),
+       "\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad\xe6\x96\x87 mostly past ASCII: base64\r",
+       {{"O'Brien \"Bob\" \\ Jr.", "bob@example.com"},
+        {"", "bare@example.com"},
+        {"Dr. Who", "who@example.com"}}},
+      {"", "", {{"a  b", "ab@example.com"}}},
+  };
+  InitMimeWriter();
+  for (const Row &row : rows) {
+    MailMessage message;
+    message.subject = row.subject;
+    message.body = row.body;
+    message.to = row.to;
+    std::string bytes;
+    ASSERT_EQ(BuildMimeMessage(message, {"Shop", "shop@example.com"}, {}, "1.quillcast@example.com", &bytes),
+              noErr);
+    ParsedMessage parsed = ParseMessage(bytes);
+    EXPECT_EQ(parsed.subject, row.subject) << bytes;
+    EXPECT_EQ(parsed.body, UnixLineEnds(row.body)) << bytes;
+    ASSERT_EQ(parsed.to.size(), row.to.size()) << bytes;
+    for (size_t i = 0; i < row.to.size(); i++) {
+      EXPECT_EQ(parsed.to[i].name, row.to[i].name) << bytes;
+      EXPECT_EQ(parsed.to[i].address, row.to[i].address) << bytes;
+    }
+    std::string head = bytes.substr(0, bytes.find("\n\n"));
+    for (size_t at = 0, end; at < head.size(); at = end + 1) {
+      end = std::min(head.find('\n', at), head.size());
+      EXPECT_LE(end - at, 78u) << head.substr(at, end - at);
+    }
+  }
 }
 
 TEST(MacFileFormats, BinHexChecksumMatchesThePublishedCheckValue) {
