@@ -34,21 +34,27 @@ bool IsStandardAttribute(AEKeyword key) {
   }
 }
 
+// Runs of printable bytes are copied whole: every event a stand-in receives is printed to
+// its journal, and message texts are most of those bytes.
 void AppendEscaped(std::string *out, const uint8_t *bytes, size_t size, char quote) {
   static const char kHex[] = "0123456789ABCDEF";
+  size_t run = 0;  // start of the printable bytes not yet copied
   for (size_t i = 0; i < size; i++) {
     uint8_t b = bytes[i];
-    if (b == uint8_t(quote) || b == '\\') {
+    bool printable = b >= 0x20 && b < 0x7F;
+    if (printable && b != uint8_t(quote) && b != '\\') continue;
+    out->append(reinterpret_cast<const char *>(bytes + run), i - run);
+    run = i + 1;
+    if (printable) {
       out->push_back('\\');
       out->push_back(char(b));
-    } else if (b < 0x20 || b >= 0x7F) {
+    } else {
       out->append("\\x");
       out->push_back(kHex[b >> 4]);
       out->push_back(kHex[b & 15]);
-    } else {
-      out->push_back(char(b));
     }
   }
+  out->append(reinterpret_cast<const char *>(bytes + run), size - run);
 }
 
 void AppendCode(std::string *out, uint32_t code) {
