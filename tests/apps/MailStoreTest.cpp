@@ -276,7 +276,7 @@ TEST_F(MailStoreTest, WritesEveryAttachmentEncodingSoThatIndependentReadersGetTh
     ASSERT_EQ(MailStoreWrite(store, message, from, MailFolder::outbox), noErr);
   }
   std::string command = "python3 " QUILLCAST_SOURCE_DIR_PATH "/tests/apps/mac_attachments.py '" +
-                        (folder.path / "outbox").string() + "' '" + text.string() + "' 'TEXT????' '" +
+                        (folder.path / "outbox").string() + "' '" + text.string() + "' 'TEXT\?\?\?\?' '" +
                         binary.string() + "' " + binaryInfo;
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
