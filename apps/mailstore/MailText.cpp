@@ -3,6 +3,7 @@
 #include <MacErrors.h>
 #include <TextEncodingConverter.h>
 
+#include <algorithm>
 #include <memory>
 #include <type_traits>
 
@@ -61,6 +62,10 @@ size_t SequenceLength(std::string_view text, size_t i) {
 // Every Mac OS Roman byte is a character of the Basic Multilingual Plane: three bytes of
 // UTF-8 at the most.
 std::string MacRomanToUTF8(std::string_view macRoman) {
+  // ASCII is the same in both, and most texts are nothing else: no converter needed.
+  if (std::all_of(macRoman.begin(), macRoman.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(macRoman);
   Converter converter = MakeConverter(true);
   if (converter == nullptr) return ValidUTF8(macRoman);
   std::string out;
@@ -85,32 +90,34 @@ std::string UTF8ToMacRoman(std::string_view utf8) {
   return out;
 }
 
+// Runs of ASCII, most of any text, are copied whole.
 std::string ValidUTF8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
+  size_t run = 0;  // start of the valid bytes not yet copied
   for (size_t i = 0; i < bytes.size();) {
-    size_t length = SequenceLength(bytes, i);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      i++;
-    } else {
-      out.append(bytes.substr(i, length));
+    size_t length = static_cast<unsigned char>(bytes[i]) < 0x80 ? 1 : SequenceLength(bytes, i);
+    if (length > 0) {
       i += length;
+      continue;
     }
+    out.append(bytes.substr(run, i - run));
+    out += "\xEF\xBF\xBD";
+    run = ++i;
   }
+  out.append(bytes.substr(run));
   return out;
 }
 
 std::string UnixLineEnds(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] != '\r') {
-      out += text[i];
-    } else {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') i++;
-    }
+  for (size_t at = 0; at < text.size();) {
+    size_t cr = std::min(text.find('\r', at), text.size());
+    out.append(text.substr(at, cr - at));
+    if (cr == text.size()) break;
+    out += '\n';
+    at = cr + 1 < text.size() && text[cr + 1] == '\n' ? cr + 2 : cr + 1;
   }
   return out;
 }

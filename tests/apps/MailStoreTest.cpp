@@ -61,6 +61,12 @@ TEST(MailText, ConvertsAndCleansText) {
       {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // surrogate
       {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
       {"\xf0\x9f\x93\xa7", "\xf0\x9f\x93\xa7"},
+      {"a\xff\xff"
+       "b\xc3\xa9"
+       "c\xc3",
+       "a\xef\xbf\xbd\xef\xbf\xbd"
+       "b\xc3\xa9"
+       "c\xef\xbf\xbd"},  // amid valid text
   };
   for (const auto &row : utf8) EXPECT_EQ(ValidUTF8(row.in), row.out) << row.in;
   EXPECT_EQ(UnixLineEnds("a\rb\r\nc\nd\r"), "a\nb\nc\nd\n");
