@@ -106,6 +106,8 @@ resource 'Err2' (128, "Memory, resources and files") {
           "Check the file's permissions, or save to another file."},
     {-120, "The folder could not be found",
            "Check that the folder exists and that its path is spelled correctly."},
+    {-5000, "The folder belongs to another user, or other users may change it",
+            "Quillcast keeps its files only in folders of yours alone. Remove that folder or make it yours alone (chmod 700), then try again."},
   }
 };
 

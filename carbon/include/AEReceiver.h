@@ -53,7 +53,8 @@ class AEReceiver {
 
   // Listens on the process's socket and writes its process-table entry, whose application
   // file is QUILLCAST_APP_PATH when that is an absolute path, else the running executable.
-  // noErr when already registered.
+  // noErr when already registered; afpAccessDenied on a refused machine folder, and
+  // pathTooLongErr when the socket's path would pass the system's limit (MachineFolder.h).
   OSErr Register();
   // Removes the entry and the socket and closes every connection.
   void Unregister();
@@ -105,7 +106,8 @@ class AEReceiver {
 };
 
 // The data folder of the application of that name, $QUILLCAST_HOME/Data/<name>, created
-// with mode 0700: its journal, its log, and whatever it keeps on disk.
+// with mode 0700: its journal, its log, and whatever it keeps on disk. Empty when it, or
+// the machine folder, is refused (MachineFolder.h).
 std::string DataFolderFor(const std::string &name);
 
 }  // namespace carbon

@@ -7,7 +7,9 @@
 #include "ProcTime.h"
 #include "ProcessTable.h"
 
+#include <Files.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -80,6 +82,8 @@ OSErr AEReceiver::Register() {
   entry.creator = creator_;
   entry.name = name_;
   entry.socketPath = SocketPathFor(getpid());
+  if (entry.socketPath.empty()) return afpAccessDenied;
+  if (entry.socketPath.size() > kMaxSocketPath) return pathTooLongErr;
   entry.applicationPath = ApplicationPath();
   listener_ = ListenOnSocket(entry.socketPath);
   epoll_ = listener_ < 0 ? -1 : epoll_create1(EPOLL_CLOEXEC);

@@ -4,6 +4,7 @@
 #include "ProcTime.h"
 
 #include <Endian.h>
+#include <MachineFolder.h>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,6 +22,8 @@ bool KnownKind(uint32_t kind) {
   return kind == kFrameEventWantsReply || kind == kFrameEventNoReply || kind == kFrameReply ||
          kind == kFrameReceipt || kind == kFrameVisible || kind == kFrameFront;
 }
+
+static_assert(kMaxSocketPath == sizeof(sockaddr_un::sun_path) - 1, "the socket path limit of MachineFolder.h");
 
 bool SocketAddress(const std::string &path, sockaddr_un *address) {
   std::memset(address, 0, sizeof *address);

@@ -4,12 +4,12 @@
 
 #include <Folders.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
 
 namespace carbon {
 namespace {
@@ -27,33 +27,13 @@ std::string StripSlash(std::string path) {
   return path;
 }
 
-void MakeFolder(const std::string &path) {
-  for (size_t at = 1; at <= path.size(); at++) {
-    if (at == path.size() || path[at] == '/') mkdir(path.substr(0, at).c_str(), 0700);
-  }
-}
-
 }  // namespace
-
-std::string HomeFolder() {
-  const char *home = std::getenv("QUILLCAST_HOME");
-  std::string path;
-  if (home != nullptr && home[0] != 0) {
-    path = home;
-  } else {
-    const char *user = std::getenv("HOME");
-    path = std::string(user ? user : "/tmp") + "/.quillcast";
-  }
-  path = StripSlash(path);
-  MakeFolder(path);
-  return path;
-}
 
 std::vector<Volume> Volumes() {
   std::vector<Volume> volumes{{kSystemVolume, "/"}};
-  std::string apps = HomeFolder() + "/Applications";
-  MakeFolder(apps);
-  volumes.push_back({int16_t(kSystemVolume - 1), apps});
+  // On a refused machine there is no Applications volume: nothing is launched from it.
+  std::string apps = MachineSubfolder("Applications");
+  if (!apps.empty()) volumes.push_back({int16_t(kSystemVolume - 1), apps});
   if (const char *extra = std::getenv("QUILLCAST_VOLUMES")) {
     std::string list = extra;
     size_t start = 0;

@@ -18,7 +18,8 @@ struct Volume {
 constexpr int16_t kSystemVolume = -100;
 
 // The mounted volumes in index order (index 1 first): the system disk, the Applications
-// folder under QUILLCAST_HOME, then the folders of QUILLCAST_VOLUMES.
+// folder under QUILLCAST_HOME (missing when the machine folder is refused), then the folders
+// of QUILLCAST_VOLUMES.
 std::vector<Volume> Volumes();
 bool VolumeForRef(int16_t vRefNum, Volume *out);
 
@@ -34,9 +35,6 @@ OSErr PathToFSSpec(const std::string &path, FSSpec *spec);
 // FSRef <-> path, through a per-process table.
 void PathToFSRef(const std::string &path, FSRef *ref);
 bool FSRefToPath(const FSRef *ref, std::string *path);
-
-// The folder that holds all state of the emulated machine (QUILLCAST_HOME), created 0700.
-std::string HomeFolder();
 
 // The extended attribute that keeps a file's type and creator: 8 bytes, the type and then the
 // creator, big-endian. Written by FSpCreate where the file system allows it.

@@ -248,7 +248,7 @@ OSErr FSpCreate(const FSSpec *spec, OSType creator, OSType fileType, ScriptCode)
   OSErr status = carbon::FSSpecToPath(spec, &path);
   if (status != noErr || Injected(kCarbonFileOpen, &status)) return status;
   if (CheckName(spec->name) != noErr) return bdNamErr;
-  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return StatusForErrno(errno);
   uint8_t finderInfo[8];
   PutBigEndian32(finderInfo, fileType);

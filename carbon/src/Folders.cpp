@@ -3,10 +3,9 @@
 
 #include <Folders.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <string>
 
 namespace {
@@ -26,28 +25,19 @@ const char *FolderName(OSType folderType) {
   }
 }
 
-std::string AbsoluteHome() {
-  std::string home = carbon::HomeFolder();
-  if (home.empty() || home[0] != '/') {
-    char cwd[4096];
-    home = std::string(getcwd(cwd, sizeof cwd) ? cwd : "") + "/" + home;
-  }
-  return home;
-}
-
 }  // namespace
 
 OSErr FindFolder(int16_t, OSType folderType, Boolean createFolder, int16_t *foundVRefNum, long *foundDirID) {
   const char *name = FolderName(folderType);
   if (name == nullptr) return fnfErr;
-  std::string folder = AbsoluteHome() + "/" + name;
+  std::string home = carbon::MachineFolder();
+  if (home.empty()) return afpAccessDenied;
+  std::string folder = home + "/" + name;
   struct stat info;
-  if (stat(folder.c_str(), &info) != 0) {
-    if (!createFolder) return fnfErr;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno == EACCES ? permErr : ioErr;
-  } else if (!S_ISDIR(info.st_mode)) {
-    return dirNFErr;
-  }
+  bool exists = stat(folder.c_str(), &info) == 0;
+  if (!exists && !createFolder) return fnfErr;
+  if (exists && !S_ISDIR(info.st_mode)) return dirNFErr;
+  if (carbon::MachineSubfolder(name).empty()) return afpAccessDenied;
   FSSpec spec;
   OSErr status = carbon::PathToFSSpec(folder, &spec);
   if (status != noErr) return status;
@@ -57,6 +47,6 @@ OSErr FindFolder(int16_t, OSType folderType, Boolean createFolder, int16_t *foun
 }
 
 const char *CarbonHomeFolder() {
-  homeFolder = AbsoluteHome();
+  homeFolder = carbon::MachineFolder();
   return homeFolder.c_str();
 }

@@ -189,8 +189,9 @@ OSErr LaunchApplication(LaunchParamBlockRec *launchParams) {
   LaunchPlan plan;
   OSErr err = PlanLaunch(launchParams->launchAppSpec, &plan);
   if (err != noErr) return err;
-  std::string log = DataFolderFor(plan.name) + "/output.log";
-  int output = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  std::string data = DataFolderFor(plan.name);
+  if (data.empty()) return afpAccessDenied;
+  int output = open((data + "/output.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (output < 0) return ioErr;
   pid_t pid = 0;
   err = SpawnDetached(plan, output, &pid);

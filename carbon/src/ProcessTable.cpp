@@ -7,11 +7,11 @@
 
 #include <AEReceiver.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -22,10 +22,17 @@
 namespace carbon {
 namespace {
 
+// A file of the run folder; empty when the machine folder is refused, so that nothing is
+// read from or written to a folder that is not the user's.
+std::string RunFile(const std::string &name) {
+  std::string folder = RunFolder();
+  return folder.empty() ? folder : folder + "/" + name;
+}
+
 // Holds the table's flock for one read-modify-write.
 class TableLock {
  public:
-  TableLock() : fd_(open((RunFolder() + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  TableLock() : fd_(open(RunFile(".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
     if (fd_ >= 0) {
       while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
       }
@@ -108,7 +115,8 @@ void RemoveEntryFiles(pid_t pid) {
 // Entry files of the run folder by pid, without reading them.
 std::vector<pid_t> EntryPids() {
   std::vector<pid_t> pids;
-  DIR *folder = opendir(RunFolder().c_str());
+  std::string run = RunFolder();
+  DIR *folder = run.empty() ? nullptr : opendir(run.c_str());
   if (folder == nullptr) return pids;
   while (dirent *item = readdir(folder)) {
     std::string_view name = item->d_name;
@@ -123,7 +131,7 @@ std::vector<pid_t> EntryPids() {
 }
 
 uint64_t NextLaunchOrder() {
-  std::string path = RunFolder() + "/sequence";
+  std::string path = RunFile("sequence");
   std::string text;
   uint64_t last = 0;
   if (ReadSmallFile(path, 64, &text)) {
@@ -137,32 +145,20 @@ uint64_t NextLaunchOrder() {
 }  // namespace
 
 std::string RunFolder() {
-  std::string folder = HomeFolder() + "/run";
-  if (mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST) {
-    struct stat info {};
-    // A run folder that others can enter would let them reach the sockets.
-    if (stat(folder.c_str(), &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == geteuid()) {
-      chmod(folder.c_str(), 0700);
-    }
-  }
-  return folder;
+  return MachineSubfolder("run");
 }
 
 std::string EntryPathFor(pid_t pid) {
-  return RunFolder() + "/" + std::to_string(pid) + ".proc";
+  return RunFile(std::to_string(pid) + ".proc");
 }
 std::string SocketPathFor(pid_t pid) {
-  return RunFolder() + "/" + std::to_string(pid) + ".sock";
+  return RunFile(std::to_string(pid) + ".sock");
 }
 
 std::string DataFolderFor(const std::string &name) {
   std::string safe = name.empty() || name == "." || name == ".." ? "_" + name : name;
   std::replace(safe.begin(), safe.end(), '/', ':');
-  std::string folder = HomeFolder() + "/Data";
-  mkdir(folder.c_str(), 0700);
-  folder += "/" + safe;
-  mkdir(folder.c_str(), 0700);
-  return folder;
+  return MachineSubfolder("Data/" + safe);
 }
 
 std::string FormatProcessEntry(const ProcessEntry &entry) {
@@ -246,6 +242,7 @@ bool FindLiveProcess(pid_t pid, ProcessEntry *entry) {
 }
 
 OSErr RegisterProcess(ProcessEntry *entry) {
+  if (RunFolder().empty()) return afpAccessDenied;
   entry->pid = getpid();
   if (!ProcessStartTime(entry->pid, &entry->started)) return ioErr;
   if (entry->name.size() > kMaxProcessName) entry->name.resize(kMaxProcessName);
@@ -270,7 +267,7 @@ OSErr SetEntryVisible(pid_t pid, bool visible) {
 
 bool ReadFrontProcess(pid_t *pid, uint64_t *started) {
   std::string text;
-  if (!ReadSmallFile(RunFolder() + "/front", 64, &text)) return false;
+  if (!ReadSmallFile(RunFile("front"), 64, &text)) return false;
   size_t space = text.find(' ');
   uint64_t number = 0;
   if (space == std::string::npos || text.empty() || text.back() != '\n') return false;
@@ -283,24 +280,17 @@ bool ReadFrontProcess(pid_t *pid, uint64_t *started) {
 
 OSErr WriteFrontProcess(pid_t pid, uint64_t started) {
   TableLock lock;
-  return ReplaceFile(RunFolder() + "/front", std::to_string(pid) + " " + std::to_string(started) + "\n");
+  return ReplaceFile(RunFile("front"), std::to_string(pid) + " " + std::to_string(started) + "\n");
 }
 
 OSErr ReplaceFile(const std::string &path, std::string_view bytes) {
-  std::string temporary = path + ".tmp" + std::to_string(getpid());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == ENOSPC ? dskFulErr : ioErr;
-  bool written = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-  written = close(fd) == 0 && written;
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return ioErr;
-  }
-  return noErr;
+  if (path.empty()) return afpAccessDenied;
+  int error = ReplaceFileContents(path, bytes, false);
+  return error == 0 ? OSErr(noErr) : error == ENOSPC ? OSErr(dskFulErr) : OSErr(ioErr);
 }
 
 bool ReadSmallFile(const std::string &path, size_t limit, std::string *bytes) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bytes->assign(limit + 1, '\0');
   size_t filled = 0;

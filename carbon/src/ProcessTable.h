@@ -47,7 +47,9 @@ struct ProcessEntry {
 constexpr size_t kMaxEntryBytes = 8192;
 constexpr size_t kMaxProcessName = 255;
 
-std::string RunFolder();  // created 0700 on first use
+// The run folder and its files; empty when the machine folder is refused (MachineFolder.h),
+// and then every call below fails or finds nothing.
+std::string RunFolder();
 std::string EntryPathFor(pid_t pid);
 std::string SocketPathFor(pid_t pid);
 
@@ -74,7 +76,8 @@ OSErr SetEntryVisible(pid_t pid, bool visible);
 bool ReadFrontProcess(pid_t *pid, uint64_t *started);
 OSErr WriteFrontProcess(pid_t pid, uint64_t started);
 
-// Writes bytes to a file of the run folder atomically (temporary file, then rename), 0600.
+// Writes bytes to a file of the run folder atomically (a unique temporary file, then rename),
+// 0600.
 OSErr ReplaceFile(const std::string &path, std::string_view bytes);
 bool ReadSmallFile(const std::string &path, size_t limit, std::string *bytes);
 

@@ -12,6 +12,7 @@
 #include "ProcessTable.h"
 
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,7 +44,7 @@ class AESendTest : public FreshMachine {
 };
 
 TEST_F(AESendTest, LaunchedApplicationAnswersAndEveryEventIsTracedAndJournalled) {
-  std::string trace = carbon::HomeFolder() + "/trace.txt";
+  std::string trace = carbon::MachineFolder() + "/trace.txt";
   setenv("QUILLCAST_AE_TRACE", trace.c_str(), 1);
   ProcessSerialNumber front{};
   ASSERT_EQ(GetFrontProcess(&front), noErr);
