@@ -156,6 +156,7 @@ int DeliverCommand(int argc, char **argv) {
     DeliverUsage(stderr);
     return kUsageError;
   }
+  if (!MachineUsable()) return kUsageError;
   std::string data = MachineHome() + "/Data";
   if (settings.clients.empty()) settings.clients = ClientsWithServers(data);
   if (settings.clients.empty()) {

@@ -1,5 +1,7 @@
 #include "host/DryRun.h"
 
+#include <MachineFolder.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,21 +49,14 @@ bool ReadWhole(const fs::path &path, std::string *bytes) {
   return !in.bad();
 }
 
-bool WriteWhole(const fs::path &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-  out.close();
-  return bool(out);
-}
-
 void CopyAccounts(const std::string &userHome, const std::string &home) {
   std::error_code ignored;
   for (const fs::directory_entry &client : fs::directory_iterator(fs::path(userHome) / "Data", ignored)) {
     std::string text;
     if (!ReadWhole(client.path() / "accounts.conf", &text)) continue;
     fs::path folder = fs::path(home) / "Data" / client.path().filename();
-    fs::create_directories(folder, ignored);
-    WriteWhole(folder / "accounts.conf", AccountsWithoutDelivery(text));
+    if (carbon::MakePrivateFolders(folder.string()) == noErr)
+      carbon::ReplaceFileContents((folder / "accounts.conf").string(), AccountsWithoutDelivery(text), false);
   }
 }
 
@@ -92,7 +87,8 @@ bool MoveMessage(const fs::path &message, const fs::path *envelope, const fs::pa
   } else if (!ReadWhole(*envelope, &head)) {
     return false;
   }
-  if (!ReadWhole(message, &body) || !WriteWhole(target, head + body)) return false;
+  if (!ReadWhole(message, &body) || carbon::ReplaceFileContents(target.string(), head + body, false) != 0)
+    return false;
   *bytes += head.size() + body.size();
   return true;
 }
@@ -104,15 +100,17 @@ DryRunMachine::~DryRunMachine() {
 }
 
 bool DryRunMachine::Create(const std::string &userHome, const std::string &client, std::string *error) {
-  const char *temporary = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(temporary != nullptr && *temporary != 0 ? temporary : "/tmp") + "/quillcast-dry-run-XXXXXX";
+  // Inside the user's own machine, never in a shared temporary folder.
+  std::string temporary = carbon::MachineSubfolder("Temporary Items", error);
+  if (temporary.empty()) return false;
+  std::string pattern = temporary + "/dry-run-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     *error = "cannot make a folder for the dry run's machine: " + std::string(std::strerror(errno));
     return false;
   }
   home_ = pattern;
   setenv("QUILLCAST_HOME", home_.c_str(), 1);
+  if (carbon::MachineFolder(error).empty()) return false;
   CopyAccounts(userHome, home_);
   std::vector<std::string> executables = StandInExecutables(StandInFolder());
   auto named = std::find_if(executables.begin(), executables.end(), [&client](const std::string &path) {

@@ -1,4 +1,5 @@
-// The machine a dry run merges on: a private machine folder of its own, so that the messages
+// The machine a dry run merges on: a private machine folder of its own (in the Temporary Items
+// folder of the user's machine, never in a shared temporary folder), so that the messages
 // still go through the external and a real stand-in client, but into a client that only this
 // run uses and that cannot deliver (it gets the user's accounts without their delivery lines).
 // Nothing reaches the user's own clients. Afterwards the client's outbox is moved out as one

@@ -1,6 +1,8 @@
 // The host's side of the external: bundle loading, the callback slots and the script run.
 #include "host/Host.h"
 
+#include <MachineFolder.h>
+
 #include <dlfcn.h>
 #include <regex.h>
 
@@ -368,14 +370,12 @@ class Runner {
     return kPassed;
   }
 
+  // The folders it makes are 0700, and a link at path is replaced, never written through.
   int WriteFile(const std::string &path, const std::string &bytes) {
-    std::error_code ignored;
     std::filesystem::path file(path);
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ignored);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) return Fail(kScriptError, "cannot write " + path);
+    if (file.has_parent_path()) carbon::MakePrivateFolders(file.parent_path().string());
+    if (int error = carbon::ReplaceFileContents(path, bytes, false); error != 0)
+      return Fail(kScriptError, "cannot write " + path + ": " + std::strerror(error));
     return kPassed;
   }
 

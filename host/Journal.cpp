@@ -122,7 +122,7 @@ bool JournalWriter::Fail(int errorNumber) {
 
 bool JournalWriter::Open(const std::string &path, const std::string &runComment) {
   path_ = path;
-  fd_ = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  fd_ = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd_ < 0) return Fail(errno);
   // A line that a kill cut short is ended and made void before anything follows it.
   off_t size = lseek(fd_, 0, SEEK_END);

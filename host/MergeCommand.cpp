@@ -1,6 +1,7 @@
 #include "host/MergeCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <MachineFolder.h>
 
 #include <limits.h>
 #include <signal.h>
@@ -8,8 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -127,11 +130,10 @@ bool ReadInputFile(const std::string &path, const char *what, std::string *bytes
   return true;
 }
 
+// The messages of a dry run are the user's alone: a folder made for them is 0700.
 bool MakeFolder(const std::string &path) {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (!error && fs::is_directory(path, error)) return true;
-  Say("cannot make the folder " + path + (error ? ": " + error.message() : ""));
+  if (carbon::MakePrivateFolders(path) == noErr) return true;
+  Say("cannot make the folder " + path + ": " + std::strerror(errno));
   return false;
 }
 
@@ -590,6 +592,7 @@ int MergeCommand(int argc, char **argv) {
   signal(SIGXFSZ, SIG_IGN);  // a journal over the file size limit fails to write, and says so
   Options options;
   if (int status = ParseArguments(argc, argv, &options); status >= 0) return status;
+  if (!MachineUsable()) return kMergeUsage;
   Merge merge;
   if (!LoadMerge(options, &merge)) return kMergeUsage;
   std::string userHome = MachineHome();

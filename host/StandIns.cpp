@@ -2,7 +2,7 @@
 #include "host/StandIns.h"
 
 #include <AppleEvents.h>
-#include <Folders.h>
+#include <MachineFolder.h>
 #include <MacErrors.h>
 #include <Processes.h>
 
@@ -113,11 +113,16 @@ OSErr SendQuit(int pid, double seconds) {
 }  // namespace
 
 std::string MachineHome() {
-  std::error_code ignored;
-  std::string home = fs::absolute(CarbonHomeFolder(), ignored).lexically_normal().string();
-  if (home.size() > 1 && home.back() == '/') home.pop_back();
-  setenv("QUILLCAST_HOME", home.c_str(), 1);
+  std::string home = carbon::MachineFolder();
+  if (!home.empty()) setenv("QUILLCAST_HOME", home.c_str(), 1);
   return home;
+}
+
+bool MachineUsable() {
+  std::string problem;
+  if (!carbon::MachineFolder(&problem).empty()) return true;
+  std::fprintf(stderr, "quillcast: %s\n", problem.c_str());
+  return false;
 }
 
 std::string ApplicationsVolume() {

@@ -14,8 +14,13 @@
 namespace host {
 
 // The machine's root, QUILLCAST_HOME (default ~/.quillcast), as an absolute path; it is
-// exported so that scripts and the applications they launch see the same machine.
+// exported so that scripts and the applications they launch see the same machine. Empty
+// when the machine folder is refused (MachineUsable says why).
 std::string MachineHome();
+
+// Whether the machine folder is the user's alone (MachineFolder.h); when it is not, says why
+// on standard error and answers false, and nothing may be done on the machine.
+bool MachineUsable();
 
 // The Applications volume of the machine: <home>/Applications.
 std::string ApplicationsVolume();

@@ -36,6 +36,7 @@ void Usage() {
 }
 
 int InstallCommand(const char *volumeArgument) {
+  if (!host::MachineUsable()) return kUsageError;
   std::string folder = host::StandInFolder();
   std::vector<std::string> executables = host::StandInExecutables(folder);
   if (executables.empty()) {
@@ -63,6 +64,7 @@ int RunCommand(const char *path) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kUsageError;
   }
+  if (!host::MachineUsable()) return kUsageError;
   host::MachineHome();
   host::InstallMissingStandIns(stderr);
   // The plug-in's carbon layer finds its bundle (and resources) through the same variable.

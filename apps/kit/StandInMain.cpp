@@ -5,34 +5,22 @@
 #include <Folders.h>
 #include <LaunchServices.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace standin {
 namespace {
 
-OSErr MakeFolders(const std::string &path) {
-  for (size_t at = 1; at <= path.size(); at++) {
-    if (at != path.size() && path[at] != '/') continue;
-    if (mkdir(path.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST)
-      return errno == ENOENT ? dirNFErr : ioErr;
-  }
-  return noErr;
-}
-
 OSErr WritePackageInfo(const std::string &contents, OSType creator) {
-  uint8_t info[8];
+  char info[8];
   PutBigEndian32(info, FourCC("APPL"));
   PutBigEndian32(info + 4, creator);
-  int fd = open((contents + "/PkgInfo").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return ioErr;
-  bool written = write(fd, info, sizeof info) == ssize_t(sizeof info);
-  return close(fd) == 0 && written ? OSErr(noErr) : OSErr(ioErr);
+  return carbon::ReplaceFileContents(contents + "/PkgInfo", std::string_view(info, sizeof info), false) == 0
+             ? OSErr(noErr)
+             : OSErr(ioErr);
 }
 
 std::string RunningExecutable() {
@@ -56,7 +44,7 @@ OSErr InstallApplication(const std::string &volumeRoot, const std::string &name,
     return bdNamErr;
   if (volumeRoot.empty() || volumeRoot[0] != '/') return nsvErr;
   std::string contents = volumeRoot + "/" + name + ".app/Contents";
-  OSErr err = MakeFolders(contents + "/MacOS");  // the volume too, on a fresh machine
+  OSErr err = carbon::MakePrivateFolders(contents + "/MacOS");  // the volume too, on a fresh machine
   if (err == noErr) err = WritePackageInfo(contents, creator);
   if (err != noErr) return err;
   std::string link = contents + "/MacOS/" + name;
@@ -108,6 +96,11 @@ int StandInMain(int argc, char **argv, OSType creator, const std::string &name,
   if (argc != 1) {
     std::fprintf(stderr, "usage: %s [--install VOLUME]\n", argv[0]);
     return 2;
+  }
+  std::string problem;
+  if (carbon::MachineFolder(&problem).empty()) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), problem.c_str());
+    return 1;
   }
   StandInApp app(creator, name);
   setup(app);

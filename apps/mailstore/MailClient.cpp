@@ -1,29 +1,17 @@
 #include "apps/mailstore/MailClient.h"
 
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include "apps/mailstore/MimeWriter.h"
 
 #include <sys/stat.h>
-#include <cerrno>
 #include <cstdio>
-
-namespace {
-
-OSErr MakeFolders(const std::string &path) {
-  for (size_t at = 1; at <= path.size(); at++) {
-    if (at != path.size() && path[at] != '/') continue;
-    if (mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST)
-      return errno == ENOENT ? dirNFErr : ioErr;
-  }
-  return noErr;
-}
-
-}  // namespace
 
 void OpenMailClient(const std::string &dataFolder, std::string_view clientDefaults, MailClient *client) {
   client->dataFolder = dataFolder;
-  client->openStatus = MakeFolders(dataFolder);
+  // No data folder (the machine folder was refused): nothing is kept anywhere else.
+  client->openStatus = dataFolder.empty() ? OSErr(afpAccessDenied) : carbon::MakePrivateFolders(dataFolder);
   // A config file that cannot be read leaves the default account in place: not fatal.
   LoadMailConfig(dataFolder, &client->config, clientDefaults);
   if (client->openStatus == noErr) client->store = MailStoreOpen(dataFolder, &client->openStatus);

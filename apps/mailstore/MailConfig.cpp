@@ -1,6 +1,7 @@
 #include "apps/mailstore/MailConfig.h"
 
 #include <MacErrors.h>
+#include <MachineFolder.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,17 +108,8 @@ MailAccount DefaultAccount() {
 }
 
 OSErr WriteDefaultFile(const std::string &path, std::string_view clientDefaults) {
-  std::string temporary = path + ".new." + std::to_string(getpid());
-  FILE *file = std::fopen(temporary.c_str(), "wx");
-  if (!file) return errno == ENOENT ? dirNFErr : ioErr;
-  std::string text = std::string(kDefaultFile).append(clientDefaults);
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = (std::fclose(file) == 0) && written;
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return ioErr;
-  }
-  return noErr;
+  int error = carbon::ReplaceFileContents(path, std::string(kDefaultFile).append(clientDefaults), false);
+  return error == 0 ? OSErr(noErr) : error == ENOENT ? OSErr(dirNFErr) : OSErr(ioErr);
 }
 
 }  // namespace
@@ -143,9 +135,9 @@ int ParseMailConfig(std::string_view text, MailConfig *config, std::vector<int> 
 OSErr LoadMailConfig(const std::string &folder, MailConfig *config, std::string_view clientDefaults) {
   *config = MailConfig{};
   std::string path = folder + "/" + kMailConfigFileName;
-  OSErr status = noErr;
+  OSErr status = folder.empty() ? OSErr(afpAccessDenied) : OSErr(noErr);  // no folder, no file
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) status = WriteDefaultFile(path, clientDefaults);
+  if (status == noErr && stat(path.c_str(), &info) != 0) status = WriteDefaultFile(path, clientDefaults);
   std::ifstream in(path, std::ios::binary);
   if (status == noErr && in) {
     std::string text(kMailConfigMaxBytes, '\0');

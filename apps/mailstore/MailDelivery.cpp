@@ -1,6 +1,7 @@
 #include "apps/mailstore/MailDelivery.h"
 
 #include <MacErrors.h>
+#include <MachineFolder.h>
 #include <curl/curl.h>
 #include <gmime/gmime.h>
 
@@ -134,18 +135,8 @@ OSErr Move(const std::string &from, const std::string &to) {
 }
 
 OSErr WriteFlushed(const std::string &path, const std::string &text) {
-  std::string temporary = path + ".new";
-  unlink(temporary.c_str());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return ErrnoStatus(errno);
-  bool written = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
-  int error = errno;
-  if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno ? errno : EIO;
-    unlink(temporary.c_str());
-    return ErrnoStatus(error);
-  }
-  return noErr;
+  int error = carbon::ReplaceFileContents(path, text, true);
+  return error == 0 ? OSErr(noErr) : ErrnoStatus(error);
 }
 
 std::string BootId() {
