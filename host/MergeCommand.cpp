@@ -1,7 +1,7 @@
 #include "host/MergeCommand.h"
 
-#include <CLI/CLI.hpp>
 #include <MachineFolder.h>
+#include <CLI/CLI.hpp>
 
 #include <limits.h>
 #include <signal.h>

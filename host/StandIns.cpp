@@ -2,8 +2,8 @@
 #include "host/StandIns.h"
 
 #include <AppleEvents.h>
-#include <MachineFolder.h>
 #include <MacErrors.h>
+#include <MachineFolder.h>
 #include <Processes.h>
 
 #include <signal.h>

@@ -81,7 +81,8 @@ void StandInApp::InstallEventHandler(AEEventClass eventClass, AEEventID eventID,
 
 OSErr StandInApp::Register() {
   if (dataFolder_.empty()) return afpAccessDenied;  // the machine folder is refused
-  if (journal_ < 0) journal_ = open(JournalPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (journal_ < 0)
+    journal_ = open(JournalPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   return receiver_.Register();
 }
 

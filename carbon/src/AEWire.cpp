@@ -23,7 +23,8 @@ bool KnownKind(uint32_t kind) {
          kind == kFrameReceipt || kind == kFrameVisible || kind == kFrameFront;
 }
 
-static_assert(kMaxSocketPath == sizeof(sockaddr_un::sun_path) - 1, "the socket path limit of MachineFolder.h");
+static_assert(kMaxSocketPath == sizeof(sockaddr_un::sun_path) - 1,
+              "the socket path limit of MachineFolder.h");
 
 bool SocketAddress(const std::string &path, sockaddr_un *address) {
   std::memset(address, 0, sizeof *address);

@@ -128,7 +128,8 @@ bool ReadDesktopDatabase(const std::string &volumeRoot, std::vector<DesktopEntry
 
 OSErr AddDesktopEntry(const std::string &volumeRoot, OSType creator, const std::string &relativePath) {
   if (!SafeRelativePath(relativePath) || relativePath.find('\n') != std::string::npos) return bdNamErr;
-  int lock = open((volumeRoot + "/.Desktop DB.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int lock =
+      open((volumeRoot + "/.Desktop DB.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (lock < 0) return errno == ENOENT ? dirNFErr : ioErr;
   while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
   }

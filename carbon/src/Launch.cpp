@@ -191,7 +191,8 @@ OSErr LaunchApplication(LaunchParamBlockRec *launchParams) {
   if (err != noErr) return err;
   std::string data = DataFolderFor(plan.name);
   if (data.empty()) return afpAccessDenied;
-  int output = open((data + "/output.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int output =
+      open((data + "/output.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (output < 0) return ioErr;
   pid_t pid = 0;
   err = SpawnDetached(plan, output, &pid);

@@ -79,7 +79,8 @@ std::string ChosenMachineFolder(std::string *problem) {
 bool CheckHoldingFolder(const std::string &path, std::string *problem) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    *problem = "the folder " + path + ", which holds the machine folder, cannot be reached: " + std::strerror(errno);
+    *problem =
+        "the folder " + path + ", which holds the machine folder, cannot be reached: " + std::strerror(errno);
     return false;
   }
   if (info.st_uid != 0 && info.st_uid != geteuid()) {
@@ -88,7 +89,8 @@ bool CheckHoldingFolder(const std::string &path, std::string *problem) {
     return false;
   }
   if ((info.st_mode & 022) != 0 && (info.st_mode & S_ISVTX) == 0) {
-    *problem = "the folder " + path + ", which holds the machine folder, can be changed by other users (mode " +
+    *problem = "the folder " + path +
+               ", which holds the machine folder, can be changed by other users (mode " +
                ModeText(info.st_mode) + ")" + kHolderRemedy;
     return false;
   }
@@ -108,8 +110,8 @@ bool CheckOwnFolder(const std::string &path, const std::string &what, std::strin
     return false;
   }
   if (info.st_uid != geteuid()) {
-    *problem = "the " + what + " " + path + " belongs to another user (uid " + std::to_string(info.st_uid) + ")" +
-               kRemedy;
+    *problem = "the " + what + " " + path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+               ")" + kRemedy;
     return false;
   }
   if ((info.st_mode & 022) != 0) {
@@ -124,7 +126,8 @@ bool CheckMachine(const std::string &home, std::string *problem) {
   if (home.size() + kLongestSocketName > kMaxSocketPath) {
     *problem = "the machine folder " + home + " has a path of " + std::to_string(home.size()) +
                " bytes: the sockets of its run folder would pass the system's limit of " +
-               std::to_string(kMaxSocketPath) + " bytes for a socket's path; choose a QUILLCAST_HOME of at most " +
+               std::to_string(kMaxSocketPath) +
+               " bytes for a socket's path; choose a QUILLCAST_HOME of at most " +
                std::to_string(kMaxSocketPath - kLongestSocketName) + " bytes";
     return false;
   }
@@ -187,7 +190,8 @@ std::string MachineSubfolder(const std::string &name, std::string *problem) {
 OSErr MakePrivateFolders(const std::string &path) {
   for (size_t at = 1; at <= path.size(); at++) {
     if (at != path.size() && path[at] != '/') continue;
-    if (mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST) return errno == ENOENT ? dirNFErr : ioErr;
+    if (mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST)
+      return errno == ENOENT ? dirNFErr : ioErr;
   }
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return noErr;
