@@ -2,9 +2,11 @@
 #include "store/Preferences.h"
 
 #include <Endian.h>
+#include <Events.h>
 #include <Folders.h>
 #include <MacErrors.h>
 #include <MacMemory.h>
+#include <Processes.h>
 #include <Resources.h>
 
 #include "store/Globals.h"
@@ -83,15 +85,37 @@ void ConvertLoadedRecords(UInt8 *bytes, UInt32 count) {
   }
 }
 
-// A name for the file that a save writes before it takes the preferences file's place.
-void MakeReplacementSpec(const FSSpec *file, FSSpec *replacement) {
-  static const UInt8 kSuffix[] = " (new)";
+// A name for the file that a save writes before it takes the preferences file's place: the
+// file's name and " (new XXXXXXXX)", the digits made from unique, so that two hosts saving at
+// once never write into one file.
+void MakeReplacementSpec(const FSSpec *file, UInt32 unique, FSSpec *replacement) {
+  static const UInt8 kSuffix[] = " (new ";
+  static const UInt8 kHex[] = "0123456789abcdef";
+  constexpr UInt8 kAdded = sizeof kSuffix - 1 + 8 + 1;
   *replacement = *file;
-  UInt8 length = replacement->name[0];
-  UInt8 room = UInt8(63 - sizeof kSuffix + 1);
-  if (length > room) length = room;
-  BlockMoveData(kSuffix, replacement->name + 1 + length, sizeof kSuffix - 1);
-  replacement->name[0] = UInt8(length + sizeof kSuffix - 1);
+  UInt8 length = replacement->name[0] < 63 - kAdded ? replacement->name[0] : UInt8(63 - kAdded);
+  UInt8 *at = replacement->name + 1 + length;
+  BlockMoveData(kSuffix, at, sizeof kSuffix - 1);
+  at += sizeof kSuffix - 1;
+  for (int shift = 28; shift >= 0; shift -= 4) *at++ = kHex[(unique >> shift) & 15];
+  *at = ')';
+  replacement->name[0] = UInt8(length + kAdded);
+}
+
+// Creates the replacement under a name no other file has: a name already taken is never
+// opened (whatever is there, a link included), another is tried.
+OSErr CreateReplacement(const FSSpec *file, FSSpec *replacement) {
+  ProcessSerialNumber self = {0, 0};
+  GetCurrentProcess(&self);
+  static UInt32 counter = 0;
+  OSErr status = dupFNErr;
+  for (int attempt = 0; attempt < 16 && status == dupFNErr; attempt++) {
+    UInt32 unique = (self.lowLongOfPSN * 2654435761u) ^ (UInt32(TickCount()) << 8) ^ ++counter;
+    MakeReplacementSpec(file, unique, replacement);
+    status = FSpCreate(replacement, kPreferencesCreator, kPreferencesFileType, smSystemScript);
+  }
+  TestError(status);
+  return status;
 }
 
 Boolean WritePreferencesSections(SInt16 fileRef, const char *text) {
@@ -159,11 +183,12 @@ SInt16 OpenWritePreferences(const FSSpec *spec, OSErr *status, OSType creator) {
 
 void SavePreferences(const char *text) {
   FSSpec file, replacement;
-  if (GetPreferencesFile(&file) != noErr) return;
-  MakeReplacementSpec(&file, &replacement);
-  OSErr status;
-  SInt16 fileRef = OpenWritePreferences(&replacement, &status, kPreferencesCreator);
-  if (status != noErr) return;
+  if (GetPreferencesFile(&file) != noErr || CreateReplacement(&file, &replacement) != noErr) return;
+  SInt16 fileRef = 0;
+  if (FSpOpenDF(&replacement, fsWrPerm, &fileRef) != noErr) {
+    FSpDelete(&replacement);
+    return;
+  }
   Boolean written = WritePreferencesSections(fileRef, text);
   written = FSClose(fileRef) == noErr && written;
   if (written) PutReplacementInPlace(&replacement, &file);
@@ -188,7 +213,9 @@ char *ReadPreferences(SInt16 fileRef, RecordStore *store) {
   if (!ReadBigEndian32(fileRef, &length) || length > BytesLeft(fileRef)) return nullptr;
   auto *text = static_cast<char *>(std::malloc(size_t(length) + 1));
   if (text == nullptr) return nullptr;
-  if (!ReadBytes(fileRef, text, long(length))) {
+  // Bytes after the text are a file that its sections do not describe, such as a save torn by
+  // a crash: refused whole.
+  if (!ReadBytes(fileRef, text, long(length)) || BytesLeft(fileRef) != 0) {
     std::free(text);
     return nullptr;
   }

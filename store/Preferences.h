@@ -13,9 +13,11 @@
 // 'STR#' 32766 resource; creator 'Qcst', type 'pref'):
 //   record section  4 bytes of 0 as written; as read, a nonzero first word starts a block
 //   settings text   present only when a text was saved: L (4 bytes), then its L bytes
-// The file ends right after the last section. It is replaced whole on every save: the new
-// contents go to a file beside it, which exchanges contents with the old one (FSpExchangeFiles)
-// only once complete; then the file beside it, holding the old contents, is deleted.
+// The file ends right after the last section; a file longer than its sections say is
+// refused. It is replaced whole on every save: the new contents go to a new file beside it,
+// named "<name> (new XXXXXXXX)" with digits of its own so that no two saves share one, which
+// exchanges contents with the old one (FSpExchangeFiles) only once complete; then the file
+// beside it, holding the old contents, is deleted.
 #pragma once
 
 #include <Files.h>

@@ -140,6 +140,8 @@ TEST_F(Preferences, DamagedFilesAreRejected) {
       {"huge count", BigEndian({0xFFFFFFFF, 0, 0})},
       {"count needs more than the file", BigEndian({0x40000000}) + std::string(64, '\0')},
       {"huge text length", BigEndian({0, 0xFFFFFFFF}) + "abc"},
+      {"a whole file, then zeros (a torn save)", BigEndian({0, 3}) + "abc" + std::string(4096, '\0')},
+      {"a byte after the settings text", BigEndian({0, 0}) + "x"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(Load(c.file), "(null)") << c.what;
