@@ -78,7 +78,8 @@ TEST_F(MachineFolderTest, FoldersOthersMayChangeAreRefused) {
        "is not a folder"},
       {"held in a folder others may write", [](auto &h, auto &) { chmod(h.c_str(), 0777); },
        "which holds the machine folder, can be changed by other users"},
-      {"held in a sticky folder others may write, as /tmp", [](auto &h, auto &) { chmod(h.c_str(), 01777); }, ""},
+      {"held in a sticky folder others may write, as /tmp", [](auto &h, auto &) { chmod(h.c_str(), 01777); },
+       ""},
       {"folders of the user's that others may only read",
        [](auto &, auto &m) {
          MakeFolder(m, 0755);
@@ -127,7 +128,8 @@ TEST_F(MachineFolderTest, FoldersOfAnotherUserAreRefused) {
   for (const Case &c : cases) {
     std::string problem = Check(c.plant);
     EXPECT_NE(problem.find(c.reason), std::string::npos) << c.what << ": " << problem;
-    EXPECT_NE(problem.find("belongs to another user (uid 65534)"), std::string::npos) << c.what << ": " << problem;
+    EXPECT_NE(problem.find("belongs to another user (uid 65534)"), std::string::npos)
+        << c.what << ": " << problem;
   }
   // Nothing was made in the planted machine folder.
   EXPECT_TRUE(fs::is_empty(home_ + "/1/machine"));
