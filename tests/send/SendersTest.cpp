@@ -1,6 +1,5 @@
 // The PowerMail, QuickMail, Apple Mail and Outlook Express/Entourage dialects, event by
 // event in AEPrint form, with the edge cases each client depends on.
-#include <Aliases.h>
 #include <MacErrors.h>
 
 #include <gtest/gtest.h>
@@ -16,90 +15,34 @@ std::string Prop(const std::string &code, const std::string &from) {
   return "'obj '{ 'form':'prop', 'want':type('prop'), 'seld':type('" + code + "'), 'from':" + from + " }";
 }
 
-TEST_F(Dispatch, PowerMailSendsOneCreationEvent) {
-  Fill();
-  const std::string properties =
-      R"('ctnt':"Hi Ann", 'subj':"Hello", 'cAtc':[ { 'file':"/a", 'Comp':'eNoC' }, { 'file':"/b", 'Comp':'eNoC' } ], )"
-      R"('rcpt':[ { 'addr':"Ann Lee <user1>", 'rtyp':'!to ' }, { 'addr':"user2", 'rtyp':'!to ' }, )"
-      R"({ 'addr':"user3", 'rtyp':'!bcc' } ], 'acct':"Work")";
-  EXPECT_EQ(Send(kPowerMailCreator), 0);
-  ExpectEvents({{"'core'\\'crel'{ 'kocl':type('msg '), 'prdt':{ " + properties + ", 'stts':'wait' } }",
-                 kSendNoReply}});
-  // Not queued: no status, a wait for the reply, and the new message opened from it.
-  message_.queue = false;
-  EXPECT_EQ(Send(kPowerMailCreator), 0);
-  ExpectEvents({{"'core'\\'crel'{ 'kocl':type('msg '), 'prdt':{ " + properties + " } }", kSendWaitReply},
-                {"'aevt'\\'odoc'{ '----':" + M + " }", kSendNoReply}});
-  // Nothing but an empty recipient list (and the queue status).
-  ClearEmailClientMessage(&message_);
-  message_.queue = true;
-  message_.stuffit = true;
+// Queued messages to PowerMail and QuickMail are pinned by the merges through them. One not
+// queued gets no status and no 'Actn'; PowerMail waits for the reply and opens the message.
+TEST_F(Dispatch, UnqueuedMessagesToPowerMailAndQuickMail) {
+  Set(&message_.subject, &message_.subjectLength, "Hello");
   EXPECT_EQ(Send(kPowerMailCreator), 0);
   ExpectEvents(
-      {{"'core'\\'crel'{ 'kocl':type('msg '), 'prdt':{ 'rcpt':[ ], 'stts':'wait' } }", kSendNoReply}});
-}
-
-TEST_F(Dispatch, QuickMailEventsArriveInOrder) {
-  Fill();
-  Set(&message_.cc, &message_.ccLength, ",,");
-  Set(&message_.bcc, &message_.bccLength, "<user3>, Ann <>");
-  EXPECT_EQ(Send(kQuickMailCreator), 0);
-  ExpectEvents({
-      {"'CeLP'\\'NewM'{ }", kSendNoReply},
-      {R"('CeLP'\'SetD'{ 'Body':"Hi Ann", '----':"Hello", )"
-       R"('ToLs':[ { 'ALst':"Ann Lee", 'Addr':"user1" }, { 'Addr':"user2" } ], 'CcLs':[ ], )"
-       R"('BcLs':[ { 'Addr':"user3" }, { 'ALst':"Ann" } ] })",
-       kSendNoReply},
-      {R"('CeLP'\'Eadd'{ '----':"/a" })", kSendNoReply},
-      {R"('CeLP'\'Eadd'{ '----':"/b" })", kSendNoReply},
-      {"'CeLP'\\'Actn'{ '----':'ActN' }", kSendNoReply},
-  });
-  // Blank lists leave their keys out; nothing is queued.
+      {{R"('core'\'crel'{ 'kocl':type('msg '), 'prdt':{ 'subj':"Hello", 'rcpt':[ ] } })", kSendWaitReply},
+       {"'aevt'\\'odoc'{ '----':" + M + " }", kSendNoReply}});
+  // A blank list leaves its key out, and a person without an address goes by name alone.
   ClearEmailClientMessage(&message_);
   Set(&message_.cc, &message_.ccLength, " \r\t");
+  Set(&message_.bcc, &message_.bccLength, "<user3>, Ann <>");
   EXPECT_EQ(Send(kQuickMailCreator), 0);
-  ExpectEvents({{"'CeLP'\\'NewM'{ }", kSendNoReply}, {"'CeLP'\\'SetD'{ }", kSendNoReply}});
+  ExpectEvents({{"'CeLP'\\'NewM'{ }", kSendNoReply},
+                {R"('CeLP'\'SetD'{ 'BcLs':[ { 'Addr':"user3" }, { 'ALst':"Ann" } ] })", kSendNoReply}});
 }
 
-std::string MailRecipient(const std::string &kind, const std::string &properties) {
-  return "'core'\\'crel'{ 'kocl':type('rcpt'), 'insh':'insl'{ 'kobj':'obj '{ 'form':'indx', 'want':type('" +
-         kind + "'), 'seld':'abso'('all '), 'from':" + M + " }, 'kpos':'end ' }, 'prdt':{ " + properties +
-         " } }";
-}
-
-std::string MailAttachment(const std::string &path) {
-  AliasHandle alias = nullptr;
-  EXPECT_EQ(NewAliasMinimalFromFullPath(short(path.size()), path.data(), nullptr, nullptr, &alias), noErr);
-  AEDesc data;
-  AECreateDesc(typeAlias, *alias, GetHandleSize(reinterpret_cast<Handle>(alias)), &data);
-  DisposeHandle(reinterpret_cast<Handle>(alias));
-  std::string printed = PrintDesc(&data);
-  AEDisposeDesc(&data);
-  return "'core'\\'crel'{ 'kocl':type('atts'), 'insh':'insl'{ 'kobj':'obj '{ 'form':'indx', 'want':type('cha "
-         "'), "
-         "'seld':-1, 'from':" +
-         Prop("ctnt", M) + " }, 'kpos':'afte' }, 'prdt':{ 'atfn':" + printed + " } }";
-}
-
-TEST_F(Dispatch, MailAppBuildsTheMessageStepByStep) {
+// The rest of Mail's message is pinned by the merges through it; here, which account sends.
+TEST_F(Dispatch, MailAppChoosesTheSenderByExactAccountName) {
   Fill();
   MailAccounts({{"Workplace", "Wrong <w@x>"},
                 {"Work" + std::string(256, 'x'), "Wrong <w@x>"},
                 {"Work", "Ann Lee <ann@x>"},
                 {"Work", "Second <s@x>"}});
   EXPECT_EQ(Send(kMailAppCreator), 0);
-  ExpectEvents({
-      {R"('core'\'crel'{ 'kocl':type('bcke'), 'prdt':{ 'ctnt':"Hi Ann", 'subj':"Hello", 'sndr':"Ann Lee <ann@x>" } })",
-       kSendWaitReply},
-      {MailRecipient("trcp", R"('pnam':"Ann Lee", 'radd':"user1")"), kSendWaitReply},
-      {MailRecipient("trcp", R"('radd':"user2")"), kSendWaitReply},
-      {MailRecipient("brcp", R"('radd':"user3")"), kSendWaitReply},
-      {MailAttachment("/a"), kSendWaitReply},
-      {MailAttachment("/b"), kSendWaitReply},
-      {"'emsg'\\'send'{ '----':" + M + " }", kSendWaitReply},
-      // The answer is no id: the message has gone, so one poll is enough.
-      {"'core'\\'getd'{ '----':" + Prop("ID  ", M) + " }", kSendWaitReply},
-  });
+  EXPECT_EQ(
+      capturedEvents[0].text,
+      R"('core'\'crel'{ 'kocl':type('bcke'), 'prdt':{ 'ctnt':"Hi Ann", 'subj':"Hello", 'sndr':"Ann Lee <ann@x>" } })");
   // Not queued: left open on screen, no send. A name that is only a prefix of the account's,
   // or differs in case, chooses no sender.
   ClearEmailClientMessage(&message_);
@@ -174,44 +117,27 @@ TEST_F(Dispatch, ClientErrorsInRepliesEndTheMessage) {
   }
 }
 
-std::string OutlookCreation(const std::string &properties) {
-  return "'core'\\'crel'{ 'kocl':type('outm'), 'insh':" + Prop("pOtB", "null()") + ", 'prdt':{ " +
-         properties + " } }";
-}
-
-TEST_F(Dispatch, OutlookAndEntourageCreateTheWholeMessageAtOnce) {
-  Fill();
-  Set(&message_.bcc, &message_.bccLength, "Bo <user3>");
+// The queued message of either is pinned by the merges through them. One not queued waits
+// for the reply and is opened from it; HTML is said as such.
+TEST_F(Dispatch, OutlookOpensAnHTMLMessageItDoesNotQueue) {
   message_.html = true;
-  AccountNames(&connection_.popAccounts, {"Home", "WORK"});
-  AccountNames(&connection_.imapAccounts, {"Work", "Lists"});
-  const std::string head =
-      R"x('ctnt':"Hi Ann", 'subj':"Hello", 'rcpt':[ { 'addr':"user1 (Ann Lee)", 'rtyp':'!to ' }, )x"
-      R"({ 'addr':"user2", 'rtyp':'!to ' }, { 'addr':)";
-  const std::string tail =
-      R"(, 'rtyp':'!bcc' } ], 'cAtc':[ "/a", "/b" ], 'Cmpr':'cmNo', 'pHtm':'true'(), )"
-      R"('cAct':'obj '{ 'form':'name', 'want':type('popA'), 'seld':"Work", 'from':null() })";
-  // Outlook Express: Bcc as the bare address, a queued message without a reply.
   EXPECT_EQ(Send(kOutlookExpressCreator), 0);
-  ExpectEvents({{OutlookCreation(head + R"("user3")" + tail), kSendNoReply}});
-  // Entourage: Bcc with the name, and every creation waits for the reply.
-  EXPECT_EQ(Send(kEntourageCreator), 0);
-  ExpectEvents({{OutlookCreation(head + R"x("user3 (Bo)")x" + tail), kSendWaitReply}});
-  message_.queue = false;
-  EXPECT_EQ(Send(kOutlookExpressCreator), 0);
-  ExpectEvents({{OutlookCreation(head + R"("user3")" + tail), kSendWaitReply},
+  ExpectEvents({{"'core'\\'crel'{ 'kocl':type('outm'), 'insh':" + Prop("pOtB", "null()") +
+                     ", 'prdt':{ 'rcpt':[ ], 'pHtm':'true'() } }",
+                 kSendWaitReply},
                 {"'aevt'\\'odoc'{ '----':" + M + " }", kSendNoReply}});
 }
 
 TEST_F(Dispatch, OutlookAccountIsNamedByItsClass) {
-  AccountNames(&connection_.popAccounts, {"Home", std::string(257, 'L'), "Late"});
-  AccountNames(&connection_.imapAccounts, {"Lists", std::string(256, 'I')});
+  AccountNames(&connection_.popAccounts, {"Home", "WORK", std::string(257, 'L'), "Late"});
+  AccountNames(&connection_.imapAccounts, {"Work", "Lists", std::string(256, 'I')});
   message_.queue = true;
   struct {
     std::string account;
     const char *accountClass;  // null: no 'cAct'
   } cases[] = {
       {"home", "popA"},
+      {"Work", "popA"},  // POP first, though the IMAP name matches in case too
       {"LISTS", "impA"},
       {"List", nullptr},
       {"Lists2", nullptr},
