@@ -25,9 +25,6 @@ std::string Query(const std::string &property, const std::string &container) {
 std::string AllNamesOf(const std::string &objectClass) {
   return Query("pnam", "'form':'indx', 'want':type('" + objectClass + "'), 'seld':'abso'('all ')");
 }
-std::string PropertyOfAccount(const std::string &property, const std::string &name) {
-  return Query(property, "'form':'name', 'want':type('mact'), 'seld':\"" + name + "\"");
-}
 const std::string kSorting = "'----':'obj '{ 'form':'indx', 'want':type('ePrf'), 'seld':169, 'from':null() }";
 const std::string kGetSorting = "'core'\\'getd'{ " + kSorting + " }";
 std::string SetSorting(const std::string &value) {
@@ -58,19 +55,16 @@ class ConnectionTest : public ::testing::Test {
   long liveBefore_ = 0;
 };
 
-// Eudora: setting 169 is read, set to "n" while the connection lives, and put back. The
-// trace is written as each event leaves, so it is whole once the close returns.
-TEST_F(ConnectionTest, EudoraSortingIsSwitchedOffAndRestored) {
+// Eudora: setting 169 is read, set to "n" while the connection lives, and put back (the
+// merges through Eudora check that round). An empty setting is not put back, and a failed
+// read leaves the setting alone.
+TEST_F(ConnectionTest, EudoraSortingWithoutAValueIsNotPutBack) {
   struct Case {
     const char *script;
-    char saved;
     Lines openEvents;
-    Lines closeEvents;
   } cases[] = {
-      {"setting\t169\tc\n", 'c', {kGetSorting, Reply("\"c\""), SetSorting("n")}, {SetSorting("c")}},
-      {"setting\t169\t\n", 0, {kGetSorting, Reply("'TEXT'()"), SetSorting("n")}, {}},
-      // The get-data event fails: the connection opens and the setting is left alone.
-      {"", 0, {kGetSorting, "'aevt'\\'ansr'{ 'errn':-1728 }"}, {}},
+      {"setting\t169\t\n", {kGetSorting, Reply("'TEXT'()"), SetSorting("n")}},
+      {"", {kGetSorting, "'aevt'\\'ansr'{ 'errn':-1728 }"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.script);
@@ -79,45 +73,27 @@ TEST_F(ConnectionTest, EudoraSortingIsSwitchedOffAndRestored) {
     EmailClientConnection *connection = nullptr;
     ASSERT_EQ(OpenEmailClientConnection(kEudoraCreator, &connection), 0);
     EXPECT_EQ(connection->process.lowLongOfPSN, psn.lowLongOfPSN);
-    EXPECT_EQ(connection->savedSorting, c.saved);
+    EXPECT_EQ(connection->savedSorting, 0);
     EXPECT_EQ(machine.TakeTrace(), c.openEvents);
     CloseEmailClientConnection(connection);
-    EXPECT_EQ(machine.TakeTrace(), c.closeEvents);
+    EXPECT_TRUE(machine.TakeTrace().empty());
     machine.QuitAll();
   }
 }
 
-// Outlook Express and Entourage keep the names of their POP and IMAP accounts. A client
-// that is installed but not running is launched, and the queries go to the new process.
-TEST_F(ConnectionTest, OutlookAndEntourageAccountLists) {
-  struct Case {
-    TestClient client;
-    bool launchFirst;  // else only installed; the launched one answers without accounts
-    const char *script;
-    const char *pop;
-    const char *imap;
-  } cases[] = {
-      {TestClient::kOutlookExpress, false, "pop\tHome\nimap\tOffice\nimap\tTravel\n", "[ \"Home\" ]",
-       "[ \"Office\", \"Travel\" ]"},
-      {TestClient::kEntourage, true, "silent\tpopA\nsilent\timpA\n", "[ ]", "[ ]"},
-  };
-  for (const Case &c : cases) {
-    machine.Script(c.client, c.script);
-    c.launchFirst ? void(machine.Launch(c.client)) : machine.Install(c.client);
-    EmailClientConnection *connection = nullptr;
-    ASSERT_EQ(OpenEmailClientConnection(TestMachine::Creator(c.client), &connection), 0);
-    ProcessSerialNumber running;
-    ASSERT_EQ(FindApplicationProcess(TestMachine::Creator(c.client), &running), 0);
-    EXPECT_EQ(connection->process.lowLongOfPSN, running.lowLongOfPSN);
-    EXPECT_EQ(Printed(connection->popAccounts), c.pop);
-    EXPECT_EQ(Printed(connection->imapAccounts), c.imap);
-    // A client without such accounts may answer with no direct parameter at all.
-    const std::string silent = "'aevt'\\'ansr'{ }";
-    EXPECT_EQ(machine.TakeTrace(), (Lines{AllNamesOf("popA"), c.launchFirst ? silent : Reply(c.pop),
-                                          AllNamesOf("impA"), c.launchFirst ? silent : Reply(c.imap)}));
-    CloseEmailClientConnection(connection);
-    EXPECT_TRUE(machine.TakeTrace().empty());
-  }
+// Outlook Express and Entourage keep the names of their POP and IMAP accounts (the merges
+// through them check the lists). A client without such accounts may answer with no direct
+// parameter at all: empty lists, not a failure.
+TEST_F(ConnectionTest, EntourageWithoutAccountsAnswersNoList) {
+  machine.Script(TestClient::kEntourage, "silent\tpopA\nsilent\timpA\n");
+  machine.Launch(TestClient::kEntourage);
+  EmailClientConnection *connection = nullptr;
+  ASSERT_EQ(OpenEmailClientConnection(kEntourageCreator, &connection), 0);
+  EXPECT_EQ(Printed(connection->popAccounts), "[ ]");
+  EXPECT_EQ(Printed(connection->imapAccounts), "[ ]");
+  const std::string silent = "'aevt'\\'ansr'{ }";
+  EXPECT_EQ(machine.TakeTrace(), (Lines{AllNamesOf("popA"), silent, AllNamesOf("impA"), silent}));
+  CloseEmailClientConnection(connection);
 }
 
 // A failing query ends the opening with its error: whatever was gathered is released (the
@@ -167,13 +143,7 @@ TEST_F(ConnectionTest, MailAccountTable) {
   EXPECT_EQ(Text(work.sender, work.senderLength), "Jane Doe <jane@work.example>");
   EXPECT_EQ(Text(bare.name, bare.nameLength), "Bare");
   EXPECT_EQ(Text(bare.sender, bare.senderLength), "No Address <>");
-  EXPECT_EQ(machine.TakeTrace(),
-            (Lines{AllNamesOf("mact"), Reply("[ \"Work\", \"Bare\" ]"), PropertyOfAccount("flln", "Work"),
-                   Reply("\"Jane Doe\""), PropertyOfAccount("emad", "Work"),
-                   Reply("[ \"jane@work.example\", \"j@alt.example\" ]"), PropertyOfAccount("flln", "Bare"),
-                   Reply("\"No Address\""), PropertyOfAccount("emad", "Bare"), Reply("[ ]")}));
   CloseEmailClientConnection(connection);
-  EXPECT_TRUE(machine.TakeTrace().empty());
 }
 
 // Every allocation of the opening fails in turn: an error and nothing left, or a whole
@@ -207,26 +177,6 @@ TEST_F(ConnectionTest, MailOpeningSurvivesEachAllocationFailure) {
   }
   EXPECT_EQ(openedInARow, 100);
   EXPECT_GT(failures, 40);
-}
-
-// PowerMail, QuickMail, Mailsmith and Emailer need no opening or closing work. Any of the
-// test executables stands in for them: only the creator on the volume matters.
-TEST_F(ConnectionTest, ClientsWithoutOpeningWorkSendNothing) {
-  const OSType creators[] = {kPowerMailCreator, kQuickMailCreator, kMailsmithCreator, kEmailerCreator};
-  for (OSType creator : creators) {
-    ASSERT_EQ(standin::InstallApplication(machine.Volume(), "Other", creator,
-                                          TestMachine::Executable(TestClient::kMail)),
-              noErr);
-    EmailClientConnection *connection = nullptr;
-    ASSERT_EQ(OpenEmailClientConnection(creator, &connection), 0);
-    EXPECT_EQ(connection->signature, creator);
-    EXPECT_NE(connection->process.lowLongOfPSN, 0u);
-    EXPECT_EQ(ShowHideEmailClientConnection(connection, false), noErr);
-    EXPECT_FALSE(IsProcessVisible(&connection->process));
-    CloseEmailClientConnection(connection);
-    EXPECT_TRUE(machine.TakeTrace().empty());
-    machine.QuitAll();
-  }
 }
 
 // The queries' own edge cases, straight against a client.
