@@ -53,23 +53,6 @@ class RegistryOnMachine : public ::testing::Test {
   TestMachine machine;
 };
 
-TEST_F(RegistryOnMachine, EncodingListsAndHTML) {
-  struct Case {
-    const char *name;
-    const char *encodings;
-    SInt32 html;
-  } cases[] = {
-      {"Eudora", "Service Default\rBinHex\rUUEncode\rAppleSingle\rAppleDouble\r", 0},
-      {"Mail", "Service Default\r", 0},
-      {"Entourage", "Service Default\rBinHex\rBase64\rUUEncode\rAppleDouble\r", 1},
-      {"Nobody", "", 0},
-  };
-  for (const Case &c : cases) {
-    EXPECT_EQ(TakeList(GetEmailClientEncodings(c.name)), c.encodings) << c.name;
-    EXPECT_EQ(GetEmailClientSupportsHTML(c.name), c.html) << c.name;
-  }
-}
-
 TEST_F(RegistryOnMachine, UnknownCreatorHasOnlyServiceDefault) {
   EmailClientInfo info;
   GetEmailClientInformation(FourCC("Zzzz"), &info);
