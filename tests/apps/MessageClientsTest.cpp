@@ -1,8 +1,8 @@
 // The Apple Mail, Outlook Express, PowerMail and QuickMail stand-ins driven through AESend
 // with the events the plug-in sends them, each launched on a fresh emulated machine. Every
-// client plays the cases standin_reader.py reads back (the full message, an empty one, one
-// attachment with UTF-8 texts, a refused file, a draft); the answers of each dialect and its
-// refusals of an unknown account are checked here.
+// client plays the cases standin_reader.py reads back (one attachment with UTF-8 texts, a
+// refused file, a draft; full and empty messages reach them through the plug-in's merges);
+// the answers of each dialect and its refusals of an unknown account are checked here.
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -20,8 +20,6 @@ namespace {
 const std::string kAccounts =
     "account Home = Ann Home <ann@home.example>\naccount Work = Ann Work <ann@work.example>\n"
     "imap account Lab = Ann Lab <ann@lab.example>\n";
-const std::string kSubject = "Caf\x8e \xd2news\xd3 \xc6\xdb";
-const std::string kBody = "Dear Ann,\r\rna\x95ve r\x8esum\x8e, \xc6 5 \xdb.\r";
 const std::string kUTF8Subject = "One attachment \xe2\x9c\x93";
 
 constexpr OSType kCore = kAECoreSuite;
@@ -41,29 +39,8 @@ Desc True() {
 
 }  // namespace
 
-// The names a getd of 'pnam' of every object of a class answers, joined by commas.
 class MessageClient : public StandInClient {
  protected:
-  std::string Names(DescType objectClass) {
-    Desc reply, names;
-    EXPECT_EQ(
-        Send(kCore, kAEGetData,
-             {{keyDirectObject, Property(pName, Obj(formAbsolutePosition, objectClass, All()))}}, &reply),
-        noErr);
-    if (AEGetParamDesc(&reply.d, keyDirectObject, typeAEList, &names.d) != noErr) return "<none>";
-    long count = 0;
-    AECountItems(&names.d, &count);
-    std::string joined;
-    for (long i = 1; i <= count; i++) {
-      char name[256];
-      Size size = 0;
-      DescType type;
-      AEKeyword key;
-      AEGetNthPtr(&names.d, i, typeChar, &key, &type, name, sizeof name, &size);
-      joined += (i > 1 ? "," : "") + std::string(name, size_t(size));
-    }
-    return joined;
-  }
   // Sends a create event and returns the new object's specifier (null when refused).
   Desc Make(Keyed params, SInt32 *error = nullptr, bool wait = true) {
     Desc reply, made;
@@ -128,34 +105,13 @@ class MailAppTest : public MessageClient {
 TEST_F(MailAppTest, MakesMessagesWithRecipientsAndAttachmentsAndSendsThem) {
   Launch("Mail", FourCC("emal"), kAccounts);
   std::string files = Files();
-  EXPECT_EQ(Names(FourCC("mact")), "Home,Work,Lab");
-  Desc reply;
-  ASSERT_EQ(Send(kCore, kAEGetData,
-                 {{keyDirectObject, Property(FourCC("flln"), Obj(formName, FourCC("mact"), Text("Work")))}},
-                 &reply),
-            noErr);
-  EXPECT_EQ(ReplyText(reply), "Ann Work");
-
   SInt32 error = 0;
-  Desc full = Message({{FourCC("ctnt"), Text(kBody)},
-                       {FourCC("subj"), Text(kSubject)},
-                       {FourCC("sndr"), Text("Ann Work <ANN@work.example>")}});
-  EXPECT_EQ(Recipient(full, FourCC("trcp"), "Ann Lee", "ann@example.com"), 0);
-  EXPECT_EQ(Recipient(full, FourCC("trcp"), "B\x9arje", "borje@example.com"), 0);
-  EXPECT_EQ(Recipient(full, FourCC("crcp"), "", "carl@example.com"), 0);
-  EXPECT_EQ(Recipient(full, FourCC("brcp"), "Dora", "dora@example.com"), 0);
-  EXPECT_EQ(Attach(full, files + "/notes.txt"), 0);
-  EXPECT_EQ(Attach(full, files + "/data.bin"), 0);
-  SInt32 id = ID(full);
-  EXPECT_GT(id, 0);
-  EXPECT_EQ(SendMessage(full), 0);
-  EXPECT_EQ(ID(full), errAENoSuchObject);  // sent: gone
-  EXPECT_EQ(SendMessage(Message({})), 0);
-
   Desc one = Message({{FourCC("subj"), Text(kUTF8Subject, typeUTF8Text)}});
   EXPECT_EQ(Recipient(one, FourCC("trcp"), "", "ann@example.com"), 0);
   EXPECT_EQ(Attach(one, files + "/notes.txt"), 0);
+  EXPECT_GT(ID(one), 0);
   EXPECT_EQ(SendMessage(one), 0);
+  EXPECT_EQ(ID(one), errAENoSuchObject);  // sent: gone
   Desc missing = Message({{FourCC("subj"), Text("Missing file")}});
   EXPECT_EQ(Attach(missing, files + "/gone.pdf"), fnfErr);
   EXPECT_EQ(Attach(missing, files), notAFileErr);
@@ -185,28 +141,17 @@ class OutlookTest : public MessageClient {
   static Desc Account(OSType kind, const std::string &name) { return Obj(formName, kind, Text(name)); }
 };
 
-TEST_F(OutlookTest, ListsPOPThenIMAPAccountsAndMakesMessagesInTheOutBox) {
+TEST_F(OutlookTest, MakesMessagesInTheOutBox) {
   Launch("Outlook Express", FourCC("MSNM"), kAccounts);
   std::string files = Files();
-  EXPECT_EQ(Names(FourCC("popA")), "Home,Work");
-  EXPECT_EQ(Names(FourCC("impA")), "Lab");
-  Message({{FourCC("ctnt"), Text(kBody)},
-           {FourCC("subj"), Text(kSubject)},
-           {FourCC("rcpt"), List({Recipient("ann@example.com (Ann Lee)", FourCC("!to ")),
-                                  Recipient("borje@example.com (B\x9arje)", FourCC("!to ")),
-                                  Recipient("carl@example.com", FourCC("!cc ")),
-                                  Recipient("dora@example.com (Dora)", FourCC("!bcc"))})},
-           {FourCC("cAtc"), List({Text(files + "/notes.txt"), Text(files + "/data.bin")})},
-           {FourCC("Encd"), Enum(FourCC("eUUE"))},
-           {FourCC("Cmpr"), Enum(FourCC("cmSt"))},
-           {FourCC("cAct"), Account(FourCC("popA"), "wORK")}},
-          false);
-  Message({}, false);
+  SInt32 error = 0;
+  // Account names are matched whatever their case.
   Message({{FourCC("subj"), Text(kUTF8Subject, typeUTF8Text)},
            {FourCC("rcpt"), List({Recipient("ann@example.com", FourCC("!to "))})},
-           {FourCC("cAtc"), List({Text(files + "/notes.txt")})}},
-          false);
-  SInt32 error = 0;
+           {FourCC("cAtc"), List({Text(files + "/notes.txt")})},
+           {FourCC("cAct"), Account(FourCC("popA"), "wORK")}},
+          true, &error);
+  EXPECT_EQ(error, 0);
   Message({{FourCC("subj"), Text("Missing file")}, {FourCC("cAtc"), List({Text(files + "/gone.pdf")})}}, true,
           &error);
   EXPECT_EQ(error, fnfErr);
@@ -238,40 +183,23 @@ class PowerMailTest : public MessageClient {
   static Desc Recipient(const std::string &address, OSType kind) {
     return Record(typeAERecord, {{FourCC("addr"), Text(address)}, {FourCC("rtyp"), Enum(kind)}});
   }
-  static Desc File(const std::string &path, OSType encoding) {
-    return encoding
-               ? Record(typeAERecord, {{FourCC("file"), Text(path)},
-                                       {FourCC("Encd"), Enum(encoding)},
-                                       {FourCC("Comp"), Enum(FourCC("eNoC"))}})
-               : Record(typeAERecord, {{FourCC("file"), Text(path)}, {FourCC("Comp"), Enum(FourCC("eNoC"))}});
+  static Desc File(const std::string &path) {
+    return Record(typeAERecord, {{FourCC("file"), Text(path)}, {FourCC("Comp"), Enum(FourCC("eNoC"))}});
   }
 };
 
 TEST_F(PowerMailTest, TakesWholeMessagesQueuedOrAsDraftsToOpen) {
   Launch("PowerMail", FourCC("Cmlt"), kAccounts);
   std::string files = Files();
-  EXPECT_EQ(Names(FourCC("acct")), "Home,Work,Lab");
   Desc wait = Enum(FourCC("wait"));
-  Message({{FourCC("ctnt"), Text(kBody)},
-           {FourCC("subj"), Text(kSubject)},
-           {FourCC("cAtc"),
-            List({File(files + "/notes.txt", FourCC("eBnH")), File(files + "/data.bin", FourCC("eBnH"))})},
-           {FourCC("rcpt"), List({Recipient("Ann Lee <ann@example.com>", FourCC("!to ")),
-                                  Recipient("B\x9arje <borje@example.com>", FourCC("!to ")),
-                                  Recipient("carl@example.com", FourCC("!cc ")),
-                                  Recipient("Dora <dora@example.com>", FourCC("!bcc"))})},
-           {FourCC("acct"), Text("Work")},
-           {FourCC("stts"), wait}},
-          false);
-  Message({{FourCC("rcpt"), List({})}, {FourCC("stts"), wait}}, false);
   Message({{FourCC("subj"), Text(kUTF8Subject, typeUTF8Text)},
-           {FourCC("cAtc"), List({File(files + "/notes.txt", 0)})},
+           {FourCC("cAtc"), List({File(files + "/notes.txt")})},
            {FourCC("rcpt"), List({Recipient("ann@example.com", FourCC("!to "))})},
            {FourCC("stts"), wait}},
           false);
   SInt32 error = 0;
   Message({{FourCC("subj"), Text("Missing file")},
-           {FourCC("cAtc"), List({File(files + "/gone.pdf", 0)})},
+           {FourCC("cAtc"), List({File(files + "/gone.pdf")})},
            {FourCC("stts"), wait}},
           true, &error);
   EXPECT_EQ(error, fnfErr);
@@ -301,19 +229,6 @@ TEST_F(QuickMailTest, ActsOnTheNewMessageInArrivalOrder) {
   Launch("QuickMail", FourCC("CeLP"), kAccounts);
   std::string files = Files();
   Event(FourCC("Actn"), {{keyDirectObject, Enum(FourCC("ActN"))}});  // nothing to send yet: journaled
-  Event(FourCC("NewM"));
-  Event(FourCC("SetD"), {{FourCC("Body"), Text(kBody)},
-                         {keyDirectObject, Text(kSubject)},
-                         {FourCC("ToLs"), List({Recipient("Ann Lee", "ann@example.com"),
-                                                Recipient("B\x9arje", "borje@example.com")})},
-                         {FourCC("CcLs"), List({Recipient("", "carl@example.com")})},
-                         {FourCC("BcLs"), List({Recipient("Dora", "dora@example.com")})}});
-  Event(FourCC("Eadd"), {{keyDirectObject, Text(files + "/notes.txt")}});
-  Event(FourCC("Eadd"), {{keyDirectObject, Text(files + "/data.bin")}});
-  Event(FourCC("Actn"), {{keyDirectObject, Enum(FourCC("ActN"))}});
-  Event(FourCC("NewM"));
-  Event(FourCC("SetD"));
-  Event(FourCC("Actn"), {{keyDirectObject, Enum(FourCC("ActN"))}});
   Event(FourCC("NewM"));
   Event(FourCC("SetD"), {{keyDirectObject, Text(kUTF8Subject, typeUTF8Text)},
                          {FourCC("ToLs"), List({Recipient("", "ann@example.com")})}});

@@ -143,14 +143,12 @@ class StandInClient : public ::testing::Test {
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
 
-  // Files to attach: notes.txt (text) and data.bin (every byte value).
+  // The file to attach: notes.txt.
   std::string Files() {
     std::string folder = home_ + "/files";
     if (!std::filesystem::exists(folder)) {
       std::filesystem::create_directories(folder);
       std::ofstream(folder + "/notes.txt") << "caf\xc3\xa9 notes\n";
-      std::ofstream bin(folder + "/data.bin", std::ios::binary);
-      for (int i = 0; i < 512; i++) bin.put(char(i));
     }
     return folder;
   }

@@ -15,11 +15,8 @@ namespace {
 const std::string kAccounts =
     "account Home = Ann Home <ann@home.example>\naccount Work = Ann Work <ann@work.example>\nsetting 169 = "
     "y\n";
-// As the plug-in sends them: Mac OS Roman with CR line ends, recipients in round form. 0xC6
-// (the increment sign, not Greek delta) and 0xDB (the euro sign) are where converters differ.
-const std::string kSubject = "Caf\x8e \xd2news\xd3 \xc6\xdb";
-const std::string kBody = "Dear Ann,\r\rna\x95ve r\x8esum\x8e, \xc6 5 \xdb.\r";
-const std::string kTo = "ann@example.com (Ann Lee),borje@example.com (B\x9arje)";
+// Full and empty messages reach every client through the plug-in's merges; these tests play
+// the rest: texts sent as UTF-8, refused files and accounts, and drafts.
 const std::string kUTF8Subject = "One attachment \xe2\x9c\x93";
 
 constexpr OSType kCore = kAECoreSuite;
@@ -79,37 +76,24 @@ class EudoraTest : public StandInClient {
 TEST_F(EudoraTest, BuildsMessagesFieldByFieldInMailboxOut) {
   Launch("Eudora", FourCC("CSOm"), kAccounts);
   std::string files = Files();
-  Desc full = Create();
+  Desc one = Create();
   ObjectParts parts;
-  ASSERT_EQ(ReadObjectSpecifier(full.d, &parts), noErr);
+  ASSERT_EQ(ReadObjectSpecifier(one.d, &parts), noErr);
   SInt32 index = 0;
   EXPECT_EQ(parts.form, kIndex);
   EXPECT_EQ(parts.want, FourCC("euMS"));
   EXPECT_EQ(DescToLong(*parts.seld, &index), noErr);
   EXPECT_EQ(index, 1);
-  Field(full, "", kBody);
-  Field(full, "subject", kSubject);
-  Field(full, "to", kTo);
-  Field(full, "cc", "carl@example.com");
-  Field(full, "bcc", "dora@example.com (Dora)");
-  EXPECT_EQ(Attach(full, {files + "/notes.txt", files + "/data.bin"}), 0);
-  EXPECT_EQ(
-      Answer(kCore, kAESetData, {{keyDirectObject, Property(FourCC("eATy"), full)}, {keyAEData, Short(2)}}),
-      0);
-  Desc work = Obj(kName, FourCC("euPr"), Text("Work"));
-  Desc nobody = Obj(kName, FourCC("euPr"), Text("Nobody"));
-  EXPECT_EQ(
-      Answer(kCore, kAESetData, {{keyDirectObject, Property(FourCC("euPr"), full)}, {keyAEData, nobody}}),
-      errAENoSuchObject);
-  EXPECT_EQ(Answer(kCore, kAESetData, {{keyDirectObject, Property(FourCC("euPr"), full)}, {keyAEData, work}}),
-            0);
-  EXPECT_EQ(Queue(full), 0);
-  EXPECT_EQ(Queue(Create()), 0);  // the empty message
-
-  Desc one = Create();
   Field(one, "subject", kUTF8Subject, typeUTF8Text);
   Field(one, "to", "ann@example.com", typeUTF8Text);
   EXPECT_EQ(Attach(one, {files + "/notes.txt"}), 0);
+  Desc work = Obj(kName, FourCC("euPr"), Text("Work"));
+  Desc nobody = Obj(kName, FourCC("euPr"), Text("Nobody"));
+  EXPECT_EQ(
+      Answer(kCore, kAESetData, {{keyDirectObject, Property(FourCC("euPr"), one)}, {keyAEData, nobody}}),
+      errAENoSuchObject);
+  EXPECT_EQ(Answer(kCore, kAESetData, {{keyDirectObject, Property(FourCC("euPr"), one)}, {keyAEData, work}}),
+            0);
   EXPECT_EQ(Queue(one), 0);
   Desc missing = Create();
   Field(missing, "subject", "Missing file");
@@ -168,31 +152,12 @@ class MailsmithTest : public StandInClient {
 TEST_F(MailsmithTest, BuildsMessagesInWindows) {
   Launch("Mailsmith", FourCC("BLTO"), kAccounts);
   std::string files = Files();
-  Desc full = Window();
-  Set(full, FourCC("pcnt"), kBody);
-  Set(full, FourCC("subj"), kSubject);
-  Set(full, FourCC("SeAc"), "Work");
-  EXPECT_EQ(Element(full, FourCC("!to "), FourCC("Addr"), "ann@example.com (Ann Lee)"), 0);
-  EXPECT_EQ(Element(full, FourCC("!to "), FourCC("Addr"), "borje@example.com (B\x9arje)"), 0);
-  EXPECT_EQ(Element(full, FourCC("!cc "), FourCC("Addr"), "carl@example.com"), 0);
-  EXPECT_EQ(Element(full, FourCC("!bcc"), FourCC("Addr"), "dora@example.com (Dora)"), 0);
-  EXPECT_EQ(Element(full, FourCC("Encl"), FourCC("file"), files + "/notes.txt"), 0);
-  EXPECT_EQ(Answer(kCore, kAECreateElement,
-                   {{keyAEObjectClass, Code(typeType, FourCC("Encl"))},
-                    {keyAEInsertHere, full},
-                    {keyAEPropData,
-                     Record(typeAERecord, {{FourCC("file"), Text(files + "/data.bin")},
-                                           {FourCC("Encd"), Code(typeEnumerated, FourCC("eB64"))}})}}),
-            0);
-  EXPECT_EQ(Queue(full), 0);
-  EXPECT_EQ(Queue(full), errAENoSuchObject);  // queued windows close
-  EXPECT_EQ(Queue(Window()), 0);
-
   Desc one = Window();
   Set(one, FourCC("subj"), kUTF8Subject, typeUTF8Text);
   EXPECT_EQ(Element(one, FourCC("!to "), FourCC("Addr"), "ann@example.com"), 0);
   EXPECT_EQ(Element(one, FourCC("Encl"), FourCC("file"), files + "/notes.txt"), 0);
   EXPECT_EQ(Queue(one), 0);
+  EXPECT_EQ(Queue(one), errAENoSuchObject);  // queued windows close
   Desc missing = Window();
   Set(missing, FourCC("subj"), "Missing file");
   EXPECT_EQ(Element(missing, FourCC("Encl"), FourCC("file"), files + "/gone.pdf"), fnfErr);
@@ -205,19 +170,6 @@ TEST_F(MailsmithTest, BuildsMessagesInWindows) {
   Desc draft = Window();
   Set(draft, FourCC("subj"), "Draft");
   EXPECT_EQ(Element(draft, FourCC("!to "), FourCC("Addr"), "ann@example.com"), 0);
-
-  Desc reply;
-  ASSERT_EQ(Send(kCore, kAEGetData,
-                 {{keyDirectObject,
-                   Property(pName, Obj(kIndex, FourCC("Mact"), Code(typeAbsoluteOrdinal, kAEAll)))}},
-                 &reply),
-            noErr);
-  long count = 0;
-  AEDesc names;
-  ASSERT_EQ(AEGetParamDesc(&reply.d, keyDirectObject, typeAEList, &names), noErr);
-  EXPECT_EQ(AECountItems(&names, &count), noErr);
-  EXPECT_EQ(count, 2);
-  AEDisposeDesc(&names);
   Quit();
   ExpectMailMatches("Mailsmith");
 }
@@ -235,18 +187,6 @@ TEST_F(EmailerTest, TakesEachMessageInOneEvent) {
   Launch("Emailer", FourCC("MMan"), kAccounts);
   std::string files = Files();
   Desc queue(typeTrue, nullptr, 0);
-  EXPECT_EQ(
-      Mail({{FourCC("BODY"), Text(kBody)},
-            {FourCC("SUBJ"), Text(kSubject)},
-            {FourCC("RECP"),
-             List({Recipient(0, "ann@example.com (Ann Lee)"), Recipient(0, "borje@example.com (B\x9arje)"),
-                   Recipient(1, "carl@example.com"), Recipient(2, "dora@example.com (Dora)")})},
-            {FourCC("FILE"), List({File(files + "/notes.txt"), File(files + "/data.bin")})},
-            {FourCC("ENCD"), Short(3)},
-            {FourCC("COMP"), Desc(typeFalse, nullptr, 0)},
-            {FourCC("SAVE"), queue}}),
-      0);
-  EXPECT_EQ(Mail({{FourCC("RECP"), List({})}, {FourCC("SAVE"), queue}}), 0);
   EXPECT_EQ(Mail({{FourCC("SUBJ"), Text(kUTF8Subject, typeUTF8Text)},
                   {FourCC("RECP"), List({Recipient(0, "ann@example.com")})},
                   {FourCC("FILE"), List({File(files + "/notes.txt")})},
