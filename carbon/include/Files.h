@@ -91,6 +91,19 @@ OSErr FSCloseFork(int16_t forkRefNum);
 OSErr FSGetCatalogInfo(const FSRef *ref, UInt32 whichInfo, void *catalogInfo, HFSUniStr255 *outName,
                        FSSpec *fsSpec, FSRef *parentRef);
 
+// Saving through FSRefs without ever leaving a half-written file: FSCreateFileUnicode makes a
+// new, empty file in parentRef's folder, readable and writable by its owner alone, failing
+// with dupFNErr when the name is taken (an existing link is never followed); the caller
+// fills it and FSExchangeObjects then swaps the contents of the two files in one step, each
+// name keeping its own permissions, type and creator; FSDeleteObject removes the file that
+// now holds the old contents. FSPathMakeRef resolves links, so a ref always names the file
+// itself and the new file is made beside it. whichInfo must be kFSCatInfoNone; newRef and
+// newSpec may be null (newSpec stays unset when the name is too long for an FSSpec).
+OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name, UInt32 whichInfo,
+                          const void *catalogInfo, FSRef *newRef, FSSpec *newSpec);
+OSErr FSExchangeObjects(const FSRef *ref, const FSRef *destRef);
+OSErr FSDeleteObject(const FSRef *ref);
+
 // Volumes and the desktop database (application lookup by creator code).
 struct HVolumeParam {
   OSErr ioResult;
@@ -121,8 +134,8 @@ OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);         // ioFileCreator, ioIndex ->
 // more operations of that kind succeed and makes the one after fail, once; after < 0 turns
 // it off. Opens are FSpOpenDF, FSOpenFork and FSpCreate; reads FSRead and FSReadFork (the
 // failing read reads nothing); writes FSWrite, FSWriteFork, SetEOF and FSSetForkSize (the
-// failing write writes nothing); renames FSpRename and FSpExchangeFiles. The plug-in never
-// calls it.
+// failing write writes nothing); renames FSpRename, FSpExchangeFiles and FSExchangeObjects;
+// FSCreateFileUnicode counts as an open. The plug-in never calls it.
 enum CarbonFileOp {
   kCarbonFileOpen,
   kCarbonFileRead,

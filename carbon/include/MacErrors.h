@@ -60,6 +60,7 @@ enum : OSErr {
   sessClosedErr = -917,
   fidNotFound = -1300,
   notAFileErr = -1302,
+  diffVolErr = -1303,
   fsDataTooBigErr = -1310,
   errFSUnknownCall = -1400,
   errFSBadFSRef = -1401,

@@ -3,6 +3,7 @@
 // someone else's descriptor. The fault hook sits in front of every open, read, write and
 // rename, so that tests can make any one of them fail.
 #include "CarbonPaths.h"
+#include "TextCodec.h"
 
 #include <Endian.h>
 #include <Files.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -215,6 +217,63 @@ void SyncFolder(const std::string &folder) {
   close(fd);
 }
 
+// A file name of the FSRef calls (UTF-16) as UTF-8; false for a name that no file can have.
+bool UniNameToUTF8(UniCharCount length, const UniChar *name, std::string *out) {
+  out->clear();
+  if (length == 0 || length > 255 || name == nullptr) return false;
+  for (UniCharCount i = 0; i < length; i++) {
+    char32_t c = name[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
+    }
+    if (c == 0 || c == '/') return false;
+    uint8_t bytes[4];
+    size_t made = carbon::EncodeCharacter(carbon::Codec::kUTF8, c, bytes);
+    if (made == 0) return false;
+    out->append(reinterpret_cast<const char *>(bytes), made);
+  }
+  return *out != "." && *out != "..";
+}
+
+// A file's permissions and its type and creator, which stay with its name on an exchange.
+struct NameAttributes {
+  mode_t mode = 0;
+  uint8_t finderInfo[8] = {};
+  bool hasFinderInfo = false;
+};
+
+OSErr ReadNameAttributes(const std::string &path, NameAttributes *out) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return StatusForErrno(errno);
+  if (!S_ISREG(info.st_mode)) return notAFileErr;
+  out->mode = info.st_mode & 07777;
+  out->hasFinderInfo = lgetxattr(path.c_str(), carbon::kFinderInfoAttribute, out->finderInfo,
+                                 sizeof out->finderInfo) == ssize_t(sizeof out->finderInfo);
+  return noErr;
+}
+
+void WriteNameAttributes(const std::string &path, const NameAttributes &attributes) {
+  chmod(path.c_str(), attributes.mode);
+  if (attributes.hasFinderInfo) {
+    lsetxattr(path.c_str(), carbon::kFinderInfoAttribute, attributes.finderInfo, sizeof attributes.finderInfo, 0);
+  } else {
+    lremovexattr(path.c_str(), carbon::kFinderInfoAttribute);
+  }
+}
+
+// Where the file system cannot exchange two names in one step, second stays whole anyway: a
+// second link keeps its old contents while first is renamed over it.
+OSErr ExchangeByLinks(const std::string &first, const std::string &second) {
+  std::string parked = second + ".exchange-" + std::to_string(getpid());
+  if (link(second.c_str(), parked.c_str()) != 0) return StatusForErrno(errno);
+  if (rename(first.c_str(), second.c_str()) != 0) {
+    OSErr status = StatusForErrno(errno);
+    unlink(parked.c_str());
+    return status;
+  }
+  return rename(parked.c_str(), first.c_str()) == 0 ? OSErr(noErr) : StatusForErrno(errno);
+}
+
 }  // namespace
 
 OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec *spec) {
@@ -355,17 +414,14 @@ OSErr FSpExchangeFiles(const FSSpec *source, const FSSpec *dest) {
 
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) {
   if (path == nullptr || ref == nullptr) return paramErr;
-  std::string full = reinterpret_cast<const char *>(path);
-  if (full.empty()) return fnfErr;
+  const char *given = reinterpret_cast<const char *>(path);
+  if (given[0] == 0) return fnfErr;
   struct stat info;
-  if (stat(full.c_str(), &info) != 0) return StatusForErrno(errno);
-  if (full[0] != '/') {
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return ioErr;
-    full = std::string(cwd) + "/" + full;
-  }
-  while (full.size() > 1 && full.back() == '/') full.pop_back();
-  carbon::PathToFSRef(full, ref);
+  if (stat(given, &info) != 0) return StatusForErrno(errno);
+  char *resolved = realpath(given, nullptr);  // the ref names the file itself, not a link to it
+  if (resolved == nullptr) return StatusForErrno(errno);
+  carbon::PathToFSRef(resolved, ref);
+  std::free(resolved);
   if (isDirectory != nullptr) *isDirectory = S_ISDIR(info.st_mode);
   return noErr;
 }
@@ -426,6 +482,54 @@ OSErr FSSetForkSize(int16_t forkRefNum, uint16_t positionMode, SInt64 positionOf
 
 OSErr FSCloseFork(int16_t forkRefNum) {
   return CloseRef(forkRefNum);
+}
+
+OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name, UInt32 whichInfo,
+                          const void *, FSRef *newRef, FSSpec *newSpec) {
+  std::string folder;
+  std::string leaf;
+  if (parentRef == nullptr || !carbon::FSRefToPath(parentRef, &folder)) return errFSBadFSRef;
+  if (whichInfo != kFSCatInfoNone) return paramErr;
+  if (!UniNameToUTF8(nameLength, name, &leaf)) return bdNamErr;
+  OSErr status;
+  if (Injected(kCarbonFileOpen, &status)) return status;
+  std::string path = (folder == "/" ? "" : folder) + "/" + leaf;
+  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return StatusForErrno(errno);
+  close(fd);
+  if (newRef != nullptr) carbon::PathToFSRef(path, newRef);
+  if (newSpec != nullptr) carbon::PathToFSSpec(path, newSpec);
+  return noErr;
+}
+
+OSErr FSExchangeObjects(const FSRef *ref, const FSRef *destRef) {
+  std::string first;
+  std::string second;
+  if (ref == nullptr || destRef == nullptr || !carbon::FSRefToPath(ref, &first) ||
+      !carbon::FSRefToPath(destRef, &second))
+    return errFSBadFSRef;
+  NameAttributes firstAttributes;
+  NameAttributes secondAttributes;
+  OSErr status = ReadNameAttributes(first, &firstAttributes);
+  if (status != noErr || (status = ReadNameAttributes(second, &secondAttributes)) != noErr) return status;
+  if (Injected(kCarbonFileRename, &status)) return status;
+  if ((status = SyncFile(first)) != noErr) return status;
+  if (renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno == EXDEV) return diffVolErr;
+    if (errno != EINVAL && errno != ENOSYS) return StatusForErrno(errno);
+    if ((status = ExchangeByLinks(first, second)) != noErr) return status;
+  }
+  WriteNameAttributes(first, firstAttributes);
+  WriteNameAttributes(second, secondAttributes);
+  SyncFolder(FolderOf(second));
+  return noErr;
+}
+
+OSErr FSDeleteObject(const FSRef *ref) {
+  std::string path;
+  if (ref == nullptr || !carbon::FSRefToPath(ref, &path)) return errFSBadFSRef;
+  if (unlink(path.c_str()) == 0 || (errno == EISDIR && rmdir(path.c_str()) == 0)) return noErr;
+  return StatusForErrno(errno);
 }
 
 void CarbonFailFileOp(CarbonFileOp op, long after, OSErr status) {

@@ -221,4 +221,48 @@ TEST_F(FilesTest, ForkCallsReadWriteAndResize) {
   EXPECT_EQ(FSCloseFork(fork), noErr);
 }
 
+// A save through FSRefs: a new private file beside the old one, never through a link, then an
+// exchange in which each name keeps its permissions, type and creator.
+TEST_F(FilesTest, CreateBesideExchangeAndDeleteByRef) {
+  FSSpec old = MakeFile("setup", "old");
+  std::string path = home_ + "/Preferences/setup";
+  bool finderKept = getxattr(path.c_str(), "user.quillcast.FinderInfo", nullptr, 0) == 8;
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  std::string link = home_ + "/Preferences/link";
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  FSRef oldRef, parent, fresh;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8 *>(link.c_str()), &oldRef, nullptr), noErr);
+  UInt8 resolved[1024];
+  ASSERT_EQ(FSRefMakePath(&oldRef, resolved, sizeof resolved), noErr);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(resolved)), path);
+  std::string folder = home_ + "/Preferences";
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8 *>(folder.c_str()), &parent, nullptr), noErr);
+
+  const UniChar taken[] = {'l', 'i', 'n', 'k'};
+  EXPECT_EQ(FSCreateFileUnicode(&parent, 4, taken, kFSCatInfoNone, nullptr, &fresh, nullptr), dupFNErr);
+  const UniChar slash[] = {'a', '/', 'b'};
+  EXPECT_EQ(FSCreateFileUnicode(&parent, 3, slash, kFSCatInfoNone, nullptr, &fresh, nullptr), bdNamErr);
+  const UniChar tempName[] = {'.', 't', 'm', 'p'};
+  ASSERT_EQ(FSCreateFileUnicode(&parent, 4, tempName, kFSCatInfoNone, nullptr, &fresh, nullptr), noErr);
+  struct stat info;
+  ASSERT_EQ(stat((home_ + "/Preferences/.tmp").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  int16_t fork;
+  ASSERT_EQ(FSOpenFork(&fresh, 0, nullptr, fsWrPerm, &fork), noErr);
+  EXPECT_EQ(FSWriteFork(fork, fsAtMark, 0, 3, "new", nullptr), noErr);
+  EXPECT_EQ(FSCloseFork(fork), noErr);
+
+  ASSERT_EQ(FSExchangeObjects(&fresh, &oldRef), noErr);
+  EXPECT_EQ(ReadAll(old), "new");
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  char finder[8];
+  if (finderKept) {  // where the file system keeps type and creator at all
+    ASSERT_EQ(getxattr(path.c_str(), "user.quillcast.FinderInfo", finder, sizeof finder), 8);
+    EXPECT_EQ(std::string(finder + 4, 4), "Qcst");
+  }
+  EXPECT_EQ(FSDeleteObject(&fresh), noErr);
+  EXPECT_EQ(FSDeleteObject(&fresh), fnfErr);
+}
+
 }  // namespace
