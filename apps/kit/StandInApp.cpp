@@ -7,7 +7,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <atomic>
+#include <cctype>
 #include <csignal>
+#include <string>
+#include <string_view>
 
 namespace standin {
 namespace {
@@ -164,6 +167,53 @@ OSErr PutLongParam(AppleEvent &reply, AEKeyword key, SInt32 value) {
 OSErr PutBooleanParam(AppleEvent &reply, AEKeyword key, bool value) {
   Boolean byte = value ? 1 : 0;
   return AEPutParamPtr(&reply, key, typeBoolean, &byte, sizeof byte);
+}
+
+bool PathForFileURL(const std::string &url, std::string *path) {
+  std::string_view rest = url;
+  for (std::string_view prefix : {"file://localhost/", "file:///"}) {
+    if (rest.substr(0, prefix.size()) == prefix) {
+      rest.remove_prefix(prefix.size() - 1);  // keep the path's first slash
+      break;
+    }
+  }
+  if (rest.empty() || rest[0] != '/') return false;
+  path->clear();
+  for (size_t at = 0; at < rest.size(); at++) {
+    char c = rest[at];
+    if (c == '%') {
+      if (at + 2 >= rest.size() || !std::isxdigit(UInt8(rest[at + 1])) || !std::isxdigit(UInt8(rest[at + 2])))
+        return false;
+      c = char(std::stoi(std::string(rest.substr(at + 1, 2)), nullptr, 16));
+      at += 2;
+    }
+    if (c == 0) return false;
+    path->push_back(c);
+  }
+  return true;
+}
+
+OSErr GetDocumentPaths(const AppleEvent &event, std::vector<std::string> *paths) {
+  AEDescList list;
+  AEInitializeDesc(&list);
+  long count = 0;
+  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeAEList, &list);
+  if (err == noErr) err = AECountItems(&list, &count);
+  for (long index = 1; err == noErr && index <= count; index++) {
+    AEDesc item;
+    AEInitializeDesc(&item);
+    AEKeyword key;
+    err = AEGetNthDesc(&list, index, typeWildCard, &key, &item);
+    std::string url(size_t(AEGetDescDataSize(&item)), '\0');
+    if (err == noErr && item.descriptorType != typeFileURL) err = errAEWrongDataType;
+    if (err == noErr && !url.empty()) err = AEGetDescData(&item, url.data(), Size(url.size()));
+    std::string path;
+    if (err == noErr && !PathForFileURL(url, &path)) err = errAEWrongDataType;
+    if (err == noErr) paths->push_back(path);
+    AEDisposeDesc(&item);
+  }
+  AEDisposeDesc(&list);
+  return err;
 }
 
 }  // namespace standin

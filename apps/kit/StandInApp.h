@@ -147,4 +147,12 @@ OSErr PutTextParam(AppleEvent &reply, AEKeyword key, const std::string &text);
 OSErr PutLongParam(AppleEvent &reply, AEKeyword key, SInt32 value);
 OSErr PutBooleanParam(AppleEvent &reply, AEKeyword key, bool value);
 
+// The documents of an 'aevt'/'odoc' event: its direct parameter, one file URL ('furl') or a
+// list of them, as absolute paths. errAEWrongDataType for an item that is not a file URL of
+// this machine; paths is then incomplete.
+OSErr GetDocumentPaths(const AppleEvent &event, std::vector<std::string> *paths);
+// The path of a file URL: "file://" (or "file://localhost") and an absolute path whose %XX
+// escapes are decoded. False for anything else, and for a path holding a NUL.
+bool PathForFileURL(const std::string &url, std::string *path);
+
 }  // namespace standin
