@@ -237,6 +237,7 @@ class Runner {
     if (name == "setenv" || name == "unsetenv") return Environment(name, args);
     if (name == "running") return Running(args[0]);
     if (name == "quit-app" || name == "kill-app") return StopApplications(name, args[0]);
+    if (name == "open-app") return OpenApp(args);
     return Expect(name, args);
   }
 
@@ -260,6 +261,14 @@ class Runner {
     resultNone_ = false;
     result_ = RunningApplications(application).empty() ? "false" : "true";
     state_.variables["result"] = result_;
+    return kPassed;
+  }
+
+  int OpenApp(const std::vector<std::string> &args) {
+    std::string message;
+    if (OpenApplication(args[0], std::vector<std::string>(args.begin() + 1, args.end()), &message) != noErr) {
+      return Fail(kExpectationFailed, message);
+    }
     return kPassed;
   }
 

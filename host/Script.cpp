@@ -36,6 +36,7 @@ const CommandSpec kCommands[] = {
     {"running", 1, 1},
     {"quit-app", 1, 1},
     {"kill-app", 1, 1},
+    {"open-app", 1, kMany},
     {"for", 3, 3},
     {"end", 0, 0},
 };

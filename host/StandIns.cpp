@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +109,87 @@ OSErr SendQuit(int pid, double seconds) {
   AEDisposeDesc(&event);
   AEDisposeDesc(&reply);
   return err;
+}
+
+// How long the application may take to open the documents.
+constexpr long kOpenTicks = 20 * 60;
+
+// The first volume's <name>.app, in the volumes' order.
+OSErr FindInstalled(const std::string &name, FSSpec *application) {
+  std::string leaf = name + ".app";
+  if (name.empty() || leaf.size() > 63 || leaf.find('/') != std::string::npos) return bdNamErr;
+  Str255 pascal;
+  pascal[0] = UInt8(leaf.size());
+  std::copy(leaf.begin(), leaf.end(), pascal + 1);
+  for (int16_t index = 1;; index++) {
+    HParamBlockRec volume{};
+    volume.volumeParam.ioVolIndex = index;
+    if (PBHGetVInfoSync(&volume) != noErr) return fnfErr;
+    if (FSMakeFSSpec(volume.volumeParam.ioVRefNum, fsRtDirID, pascal, application) == noErr) return noErr;
+  }
+}
+
+OSErr Launch(const std::string &name, ProcessSerialNumber *process, std::string *message) {
+  FSSpec application;
+  OSErr err = FindInstalled(name, &application);
+  if (err != noErr) {
+    *message = "no application " + name + " is installed (quillcast install-apps installs the stand-ins)";
+    return err;
+  }
+  LaunchParamBlockRec launch{};
+  launch.launchBlockID = extendedBlock;
+  launch.launchEPBLength = extendedBlockLen;
+  launch.launchControlFlags = launchContinue + launchNoFileFlags;
+  launch.launchAppSpec = &application;
+  err = LaunchApplication(&launch);
+  if (err != noErr) *message = name + " could not be launched (error " + std::to_string(err) + ")";
+  *process = launch.launchProcessSN;
+  return err;
+}
+
+// "file://" and the path, with every byte outside letters, digits and -._~/ escaped.
+std::string FileURL(const std::string &path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("-._~/", c) != nullptr) {
+      url += char(c);
+    } else {
+      url += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return url;
+}
+
+OSErr BuildOpenDocuments(const ProcessSerialNumber &process, const std::vector<std::string> &documents,
+                         AppleEvent *event) {
+  AEAddressDesc target;
+  AEDescList list;
+  AEInitializeDesc(&list);
+  OSErr err = AECreateDesc(typeProcessSerialNumber, &process, sizeof process, &target);
+  if (err != noErr) return err;
+  err = AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, &target, kAutoGenerateReturnID,
+                           kAnyTransactionID, event);
+  if (err == noErr) err = AECreateList(nullptr, 0, false, &list);
+  std::error_code ignored;
+  for (size_t at = 0; err == noErr && at < documents.size(); at++) {
+    std::string url = FileURL(fs::absolute(documents[at], ignored).lexically_normal().string());
+    err = AEPutPtr(&list, 0, typeFileURL, url.data(), Size(url.size()));
+  }
+  if (err == noErr) err = AEPutParamDesc(event, keyDirectObject, &list);
+  AEDisposeDesc(&list);
+  AEDisposeDesc(&target);
+  return err;
+}
+
+// The application's own error in the reply ('errn'), or noErr.
+OSErr ReplyError(const AppleEvent &reply) {
+  SInt32 number = noErr;
+  DescType type;
+  Size size;
+  if (AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, &type, &number, sizeof number, &size) != noErr)
+    return noErr;
+  return OSErr(number);
 }
 
 }  // namespace
@@ -214,6 +296,25 @@ bool QuitApplications(const std::string &name, double seconds) {
     if (SendQuit(pid, seconds) != noErr) kill(pid, SIGTERM);
   }
   return !pids.empty() && WaitUntilGone(pids, seconds);
+}
+
+OSErr OpenApplication(const std::string &name, const std::vector<std::string> &documents,
+                      std::string *message) {
+  std::vector<int> running = RunningApplications(name);
+  ProcessSerialNumber process = {0, running.empty() ? 0 : UInt32(running[0])};
+  OSErr err = running.empty() ? Launch(name, &process, message) : OSErr(noErr);
+  if (err != noErr || documents.empty()) return err;
+  AppleEvent event, reply;
+  AEInitializeDesc(&event);
+  AEInitializeDesc(&reply);
+  err = BuildOpenDocuments(process, documents, &event);
+  if (err == noErr)
+    err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kOpenTicks, nullptr, nullptr);
+  if (err == noErr) err = ReplyError(reply);
+  if (err != noErr) *message = name + " did not open the documents (error " + std::to_string(err) + ")";
+  AEDisposeDesc(&event);
+  AEDisposeDesc(&reply);
+  return err;
 }
 
 bool KillApplications(const std::string &name, double seconds) {

@@ -7,6 +7,8 @@
 // applications that share the folder (echo) are left out.
 #pragma once
 
+#include <MacTypes.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -57,6 +59,14 @@ bool ProcessEnding(int pid);
 // application before the quit are carried out first. An application that cannot be reached
 // gets SIGTERM instead. False when none was running or one outlived the wait.
 bool QuitApplications(const std::string &name, double seconds);
+
+// Opens documents with the installed application name, as a user would: launches it when it
+// is not running (from the first volume where <name>.app is installed, waiting until it has
+// registered) and sends it 'aevt'/'odoc' with the documents as file URLs of their absolute
+// paths, waiting for its answer. With no documents it only launches. noErr, or the failing
+// status with *message saying what went wrong.
+OSErr OpenApplication(const std::string &name, const std::vector<std::string> &documents,
+                      std::string *message);
 
 // Kills every running application of that name (SIGKILL: a crash, nothing is written or
 // unregistered) and waits up to seconds for all of them to be gone. False as above.

@@ -31,7 +31,10 @@ void Usage() {
                "  email client, after checking the merge; quillcast merge --help lists the options.\n"
                "usage: quillcast install-apps [VOLUME]\n"
                "  Installs the stand-in applications of this build (apps/bin beside this program) on\n"
-               "  VOLUME, by default $QUILLCAST_HOME/Applications.\n");
+               "  VOLUME, by default $QUILLCAST_HOME/Applications.\n"
+               "usage: quillcast open-app NAME [DOCUMENT...]\n"
+               "  Opens the documents with the installed application NAME, launching it when it is not\n"
+               "  running, as a user would (for example: open-app \"FileMaker Pro\" contacts.sqlite).\n");
   host::DeliverUsage(stderr);
 }
 
@@ -48,6 +51,18 @@ int InstallCommand(const char *volumeArgument) {
                            ? std::filesystem::absolute(volumeArgument, ignored).lexically_normal().string()
                            : host::ApplicationsVolume();
   return host::InstallStandIns(executables, volume, false, stdout) == 0 ? 0 : 1;
+}
+
+int OpenAppCommand(int count, char **arguments) {
+  host::MachineHome();
+  host::InstallMissingStandIns(stderr);
+  std::string message;
+  std::vector<std::string> documents(arguments + 1, arguments + count);
+  if (host::OpenApplication(arguments[0], documents, &message) != 0) {
+    std::fprintf(stderr, "quillcast: %s\n", message.c_str());
+    return 1;
+  }
+  return 0;
 }
 
 int RunCommand(const char *path) {
@@ -87,6 +102,7 @@ int main(int argc, char **argv) {
   if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "install-apps") == 0)
     return InstallCommand(argc == 3 ? argv[2] : nullptr);
   if (argc >= 2 && std::strcmp(argv[1], "deliver") == 0) return host::DeliverCommand(argc - 2, argv + 2);
+  if (argc >= 3 && std::strcmp(argv[1], "open-app") == 0) return OpenAppCommand(argc - 2, argv + 2);
   Usage();
   return kUsageError;
 }
