@@ -9,6 +9,7 @@
 #include "clients/AccountDiscovery.h"
 #include "clients/EmailClients.h"
 #include "external/host/HostCallbacks.h"
+#include "filemaker/FileMaker.h"
 #include "merge/MergePreparation.h"
 #include "merge/MergeState.h"
 #include "merge/MergedMessage.h"
@@ -184,6 +185,22 @@ char *SelectAboutWait(char *, SInt32) {
   return nullptr;
 }
 
+// Records fetched by "Recv" in one call.
+constexpr SInt32 kReceiveBatch = 10;
+
+char *SelectFileMaker(char *, SInt32) {
+  return BoolToPointer(FindFileMaker());
+}
+char *SelectFields(char *, SInt32) {
+  return ListToPointer(GetFieldNames());
+}
+char *SelectRetrieve(char *, SInt32 number) {
+  return ListToPointer(RetrieveRecord(number));
+}
+char *SelectReceive(char *, SInt32 number) {
+  return BoolToPointer(ReceiveRecords(number, kReceiveBatch));
+}
+
 struct SelectorEntry {
   OSType selector;
   SelectorHandler handler;
@@ -191,13 +208,19 @@ struct SelectorEntry {
 
 // Selectors of subsystems not in this table answer nothing.
 const SelectorEntry kSelectors[] = {
-    {FourCC("Init"), SelectInit},     {FourCC("Kill"), SelectKill},      {FourCC("Cler"), SelectClear},
-    {FourCC("Apnd"), SelectAppend},   {FourCC("AddD"), SelectAddData},   {FourCC("Wrte"), SelectWrite},
-    {FourCC("Read"), SelectRead},     {FourCC("Rmve"), SelectRemove},    {FourCC("RmFi"), SelectRemoveFirst},
-    {FourCC("Itms"), SelectItems},    {FourCC("ScRe"), SelectScreen},    {FourCC("Gest"), SelectGestalt},
-    {FourCC("Clnt"), SelectClients},  {FourCC("Encd"), SelectEncodings}, {FourCC("sHTM"), SelectSupportsHTML},
-    {FourCC("Acts"), SelectAccounts}, {FourCC("Strt"), SelectStart},     {FourCC("Merg"), SelectMerge},
-    {FourCC("Fnsh"), SelectFinish},   {FourCC("AbTo"), SelectAbout},     {FourCC("WaAb"), SelectAboutWait},
+    {FourCC("Init"), SelectInit},         {FourCC("Kill"), SelectKill},
+    {FourCC("Cler"), SelectClear},        {FourCC("Apnd"), SelectAppend},
+    {FourCC("AddD"), SelectAddData},      {FourCC("Wrte"), SelectWrite},
+    {FourCC("Read"), SelectRead},         {FourCC("Rmve"), SelectRemove},
+    {FourCC("RmFi"), SelectRemoveFirst},  {FourCC("Itms"), SelectItems},
+    {FourCC("ScRe"), SelectScreen},       {FourCC("Gest"), SelectGestalt},
+    {FourCC("Clnt"), SelectClients},      {FourCC("Encd"), SelectEncodings},
+    {FourCC("sHTM"), SelectSupportsHTML}, {FourCC("Acts"), SelectAccounts},
+    {FourCC("Strt"), SelectStart},        {FourCC("Merg"), SelectMerge},
+    {FourCC("Fnsh"), SelectFinish},       {FourCC("AbTo"), SelectAbout},
+    {FourCC("WaAb"), SelectAboutWait},    {FourCC("FMPx"), SelectFileMaker},
+    {FourCC("Flds"), SelectFields},       {FourCC("Retr"), SelectRetrieve},
+    {FourCC("Recv"), SelectReceive},
 };
 
 }  // namespace
