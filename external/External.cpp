@@ -16,6 +16,7 @@
 #include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
+#include "store/SetupFiles.h"
 #include "support/Conversions.h"
 
 #include <cstdlib>
@@ -201,6 +202,13 @@ char *SelectReceive(char *, SInt32 number) {
   return BoolToPointer(ReceiveRecords(number, kReceiveBatch));
 }
 
+char *SelectOpen(char *text, SInt32) {
+  return BoolToPointer(OpenFile(TextOrEmpty(text)));
+}
+char *SelectSave(char *text, SInt32) {
+  return BoolToPointer(SaveFile(TextOrEmpty(text)));
+}
+
 struct SelectorEntry {
   OSType selector;
   SelectorHandler handler;
@@ -220,7 +228,8 @@ const SelectorEntry kSelectors[] = {
     {FourCC("Fnsh"), SelectFinish},       {FourCC("AbTo"), SelectAbout},
     {FourCC("WaAb"), SelectAboutWait},    {FourCC("FMPx"), SelectFileMaker},
     {FourCC("Flds"), SelectFields},       {FourCC("Retr"), SelectRetrieve},
-    {FourCC("Recv"), SelectReceive},
+    {FourCC("Recv"), SelectReceive},      {FourCC("Open"), SelectOpen},
+    {FourCC("Save"), SelectSave},
 };
 
 }  // namespace

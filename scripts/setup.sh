@@ -15,6 +15,7 @@ packages=(
   macutils                              # hexbin: the tests decode BinHex attachments with it
   libx11-dev                            # X's headers; libX11 itself is loaded only at run time
   xvfb xfonts-base libxtst-dev          # the About box tests: a virtual display, its fonts, synthetic input
+  libsqlite3-dev                        # the FileMaker Pro stand-in serves a SQLite database
 )
 
 missing=()

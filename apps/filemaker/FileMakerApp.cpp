@@ -122,9 +122,10 @@ class Served {
   };
 
   bool FirstTable(std::string *name) {
-    Statement first = Prepare(db_.get(),
-                              "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-                              "ESCAPE '\\' ORDER BY rowid LIMIT 1");
+    Statement first =
+        Prepare(db_.get(),
+                "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+                "ESCAPE '\\' ORDER BY rowid LIMIT 1");
     if (first == nullptr || sqlite3_step(first.get()) != SQLITE_ROW) return false;
     *name = ColumnText(first.get(), 0);
     return true;
