@@ -58,9 +58,10 @@ UniCharCount NewFileName(const HFSUniStr255 &name, UInt32 unique, UniChar *out) 
   UniCharCount length = 0;
   out[length++] = '.';
   for (UniCharCount i = 0; i < kept; i++) out[length++] = name.unicode[i];
-  for (char c : {'.', 's', 'a', 'v', 'e', '-'}) out[length++] = UniChar(c);
-  for (int shift = 28; shift >= 0; shift -= 4)
-    out[length++] = UniChar("0123456789abcdef"[(unique >> shift) & 15]);
+  static const UInt8 kSuffix[] = ".save-";
+  static const UInt8 kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i + 1 < sizeof kSuffix; i++) out[length++] = kSuffix[i];
+  for (int shift = 28; shift >= 0; shift -= 4) out[length++] = kHex[(unique >> shift) & 15];
   return length;
 }
 

@@ -252,27 +252,31 @@ OSErr AnswerRecord(Served &served, SInt32 index, AppleEvent &reply) {
   return err;
 }
 
+bool IsFieldNamesRequest(const Specifier &request) {
+  return request.form == formPropertyID && request.want == formPropertyID &&
+         IsCode(request.seld, typeType, pName) && IsEveryField(request.from);
+}
+
+bool IsRecordRequest(const Specifier &request, SInt32 *index) {
+  return request.form == formAbsolutePosition && request.want == kRecordClass &&
+         request.from.descriptorType == typeNull && request.seld.descriptorType == typeSInt32 &&
+         AEGetDescData(&request.seld, index, sizeof *index) == noErr;
+}
+
 OSErr GetData(Served &served, const AppleEvent &event, AppleEvent &reply) {
   AEDesc object;
   AEInitializeDesc(&object);
   Specifier request;
   AEInitializeDesc(&request.seld);
   AEInitializeDesc(&request.from);
-  OSErr err = AEGetParamDesc(&event, keyDirectObject, typeWildCard, &object);
-  if (err == noErr && object.descriptorType != typeObjectSpecifier) err = errAENoSuchObject;
-  if (err == noErr) err = ReadSpecifier(object, &request);
+  bool read = AEGetParamDesc(&event, keyDirectObject, typeWildCard, &object) == noErr &&
+              object.descriptorType == typeObjectSpecifier && ReadSpecifier(object, &request) == noErr;
   SInt32 index = 0;
-  if (err != noErr) {
-    err = errAENoSuchObject;
-  } else if (request.form == formPropertyID && request.want == formPropertyID &&
-             IsCode(request.seld, typeType, pName) && IsEveryField(request.from)) {
+  OSErr err = errAENoSuchObject;
+  if (read && IsFieldNamesRequest(request)) {
     err = AnswerFieldNames(served, reply);
-  } else if (request.form == formAbsolutePosition && request.want == kRecordClass &&
-             request.from.descriptorType == typeNull && request.seld.descriptorType == typeSInt32 &&
-             AEGetDescData(&request.seld, &index, sizeof index) == noErr) {
+  } else if (read && IsRecordRequest(request, &index)) {
     err = AnswerRecord(served, index, reply);
-  } else {
-    err = errAENoSuchObject;
   }
   DisposeSpecifier(&request);
   AEDisposeDesc(&object);

@@ -85,6 +85,7 @@ class SetupFiles : public ::testing::Test {
   }
   std::vector<std::string> Records() {
     std::vector<std::string> records;
+    records.reserve(size_t(DictionaryItems(&globals.records)));
     for (SInt32 i = 0; i < DictionaryItems(&globals.records); i++)
       records.emplace_back(DictionaryData(&globals.records, i), DictionaryLength(&globals.records, i));
     return records;
