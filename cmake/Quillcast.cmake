@@ -79,7 +79,7 @@ function(quillcast_standin target)
   cmake_parse_arguments(ARG "" "OUTPUT_NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE standin_kit ${ARG_LIBS})
-  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME}
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME "${ARG_OUTPUT_NAME}"
                                              RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/apps/bin)
 endfunction()
 

@@ -9,8 +9,9 @@
 #include <Processes.h>
 #include <TextEncodingConverter.h>
 
-#include "external/HostCallbacks.h"
-#include "external/HostGlobals.h"
+#include "external/host/HostCallbacks.h"
+#include "external/host/HostGlobals.h"
+#include "store/Globals.h"
 #include "store/Preferences.h"
 #include "store/RecordStore.h"
 #include "support/Conversions.h"
@@ -18,7 +19,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -34,9 +34,8 @@ Boolean WriteFork(SInt16 forkRef, const void *bytes, ByteCount count) {
 }
 
 Boolean WriteChunkHeader(SInt16 forkRef, OSType tag, UInt32 second) {
-  UInt8 header[kChunkHeaderSize];
-  PutBigEndian32(header, tag);
-  PutBigEndian32(header + 4, second);
+  const UInt32 header[2] = {EndianU32_NtoB(tag), EndianU32_NtoB(second)};
+  static_assert(sizeof header == kChunkHeaderSize);
   return WriteFork(forkRef, header, sizeof header);
 }
 
@@ -147,13 +146,13 @@ Boolean OpenTextChunk(SInt16 forkRef, OSType tag, UInt32 length) {
 // Reads chunks up to the end of the file; false at the first damage.
 Boolean ReadSetup(SInt16 forkRef) {
   for (;;) {
-    UInt8 header[kChunkHeaderSize];
+    UInt32 header[2];
     ByteCount actual = 0;
     OSErr status = FSReadFork(forkRef, fsAtMark, 0, sizeof header, header, &actual);
     if (status == eofErr) return actual == 0;  // 1 to 7 bytes after the last chunk: damaged
     if (status != noErr) return false;
-    OSType tag = GetBigEndian32(header);
-    UInt32 second = GetBigEndian32(header + 4);
+    OSType tag = EndianU32_BtoN(header[0]);
+    UInt32 second = EndianU32_BtoN(header[1]);
     Boolean read = tag == kRecordChunkTag || tag == kOldRecordChunkTag ? OpenRecordChunk(forkRef, tag, second)
                                                                        : OpenTextChunk(forkRef, tag, second);
     if (!read) return false;

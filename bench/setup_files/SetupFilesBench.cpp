@@ -11,10 +11,10 @@
 
 #include <AppleEvents.h>
 
-#include "external/HostGlobals.h"
+#include "external/host/HostGlobals.h"
 #include "filemaker/FileMaker.h"
 #include "host/StandIns.h"
-#include "store/Preferences.h"
+#include "store/Globals.h"
 #include "store/RecordStore.h"
 #include "store/SetupFiles.h"
 #include "tests/support/FakeHostGlobals.h"

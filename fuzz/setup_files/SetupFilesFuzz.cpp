@@ -3,7 +3,7 @@
 // every string of the host.
 #include <MacMemory.h>
 
-#include "store/Preferences.h"
+#include "store/Globals.h"
 #include "store/RecordStore.h"
 #include "store/SetupFiles.h"
 #include "tests/support/FakeHostGlobals.h"

@@ -6,7 +6,7 @@
 #include <MacMemory.h>
 
 #include "host/StandIns.h"
-#include "store/Preferences.h"
+#include "store/Globals.h"
 #include "store/RecordStore.h"
 #include "tests/support/PluginResources.h"
 

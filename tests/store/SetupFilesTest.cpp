@@ -5,8 +5,8 @@
 #include <MacErrors.h>
 #include <MacMemory.h>
 
-#include "external/HostGlobals.h"
-#include "store/Preferences.h"
+#include "external/host/HostGlobals.h"
+#include "store/Globals.h"
 #include "tests/support/FakeHostGlobals.h"
 #include "tests/support/PluginResources.h"
 

@@ -4,8 +4,8 @@
 // plug-in are counted, so a test can check that each one was released exactly once.
 #pragma once
 
-#include "external/HostABI.h"
-#include "external/HostCallbacks.h"
+#include "external/host/HostABI.h"
+#include "external/host/HostCallbacks.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +64,5 @@ inline void InstallFakeHost() {
     return slots;
   }();
   FakeHost() = FakeHostGlobals{};
-  s_operations = table.data();
-  s_delete = FakeHostRelease;
+  SetHostCallbacks(table.data(), FakeHostRelease);
 }
