@@ -23,6 +23,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,15 +59,34 @@ std::string Quoted(const std::string &name) {
   return quoted + "\"";
 }
 
+// A statement of the cache in use: reset, its bindings cleared, once it goes out of scope.
+class Cursor {
+ public:
+  explicit Cursor(sqlite3_stmt *statement) : statement_(statement) {}
+  ~Cursor() {
+    if (statement_ == nullptr) return;
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  Cursor(const Cursor &) = delete;
+  Cursor &operator=(const Cursor &) = delete;
+  sqlite3_stmt *get() const { return statement_; }
+  bool Step() const { return statement_ != nullptr && sqlite3_step(statement_) == SQLITE_ROW; }
+
+ private:
+  sqlite3_stmt *statement_;
+};
+
 // One field of a record: a plain value, or the values of a repeating field.
 struct Field {
   bool repeating = false;
   std::vector<std::string> values;
 };
 
-// The database being served. Consecutive records are read from where the last one was found,
-// so a client reading records 1, 2, 3, ... never makes the database count rows again; the
-// place is forgotten once another process has changed the database.
+// The database being served. Each request reads in one transaction, with statements prepared
+// once. Consecutive records are read from where the last one was found, so a client reading
+// records 1, 2, 3, ... never makes the database count rows again; the place is forgotten
+// once another process has changed the database.
 class Served {
  public:
   // Opens path read-only and checks that it is a database; the SQLite error code otherwise.
@@ -77,6 +97,7 @@ class Served {
     if (status == SQLITE_OK)
       status = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
     if (status != SQLITE_OK) return status;
+    statements_.clear();
     db_ = std::move(opened);
     place_ = {};
     return SQLITE_OK;
@@ -85,10 +106,11 @@ class Served {
   // The columns of the first table; none for a database without a table.
   bool FieldNames(std::vector<std::string> *names) {
     if (db_ == nullptr) return false;
+    Transaction reading(this);
     std::string table;
     if (!FirstTable(&table)) return true;
-    Statement statement = Prepare(db_.get(), "SELECT * FROM " + Quoted(table) + " LIMIT 0");
-    if (statement == nullptr) return false;
+    Cursor statement = Use("SELECT * FROM " + Quoted(table) + " LIMIT 0");
+    if (statement.get() == nullptr) return false;
     for (int column = 0; column < sqlite3_column_count(statement.get()); column++)
       names->push_back(sqlite3_column_name(statement.get(), column));
     return true;
@@ -97,17 +119,21 @@ class Served {
   // Record number index (1 = the first) as its values; false when there is no such record.
   bool Record(int64_t index, std::vector<Field> *fields) {
     if (index < 1 || db_ == nullptr) return false;
+    Transaction reading(this);
     ForgetPlaceIfChanged();
-    Statement statement;
     bool next = place_.index != 0 && index == place_.index + 1;
-    bool byRowid = next ? SelectFirstTable("rowid, *", "WHERE rowid > ?1 ORDER BY rowid LIMIT 1", &statement)
-                        : SelectFirstTable("rowid, *", "ORDER BY rowid LIMIT 1 OFFSET ?1", &statement);
-    if (!byRowid) {  // a table without rowids: in the order SQLite keeps it
-      next = false;
-      if (!SelectFirstTable("NULL, *", "LIMIT 1 OFFSET ?1", &statement)) return false;
-    }
+    std::string table;
+    if (!FirstTable(&table)) return false;
+    // A table without rowids gives its rows in the order SQLite keeps them.
+    bool byRowid = HasRowids(table);
+    next = next && byRowid;
+    Cursor statement = Use("SELECT " + std::string(byRowid ? "rowid" : "NULL") + ", * FROM " + Quoted(table) +
+                           (next      ? " WHERE rowid > ?1 ORDER BY rowid LIMIT 1"
+                            : byRowid ? " ORDER BY rowid LIMIT 1 OFFSET ?1"
+                                      : " LIMIT 1 OFFSET ?1"));
+    if (statement.get() == nullptr) return false;
     sqlite3_bind_int64(statement.get(), 1, next ? place_.rowid : index - 1);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW) return false;
+    if (!statement.Step()) return false;
     place_ = byRowid ? Place{index, sqlite3_column_int64(statement.get(), 0)} : Place{};
     for (int column = 1; column < sqlite3_column_count(statement.get()); column++) {
       fields->push_back(ReadField(statement.get(), column));
@@ -121,29 +147,40 @@ class Served {
     int64_t rowid = 0;
   };
 
+  // BEGIN when made, COMMIT when done: one read of the database for a whole request.
+  struct Transaction {
+    explicit Transaction(Served *served) : served(served) { served->Use("BEGIN").Step(); }
+    ~Transaction() { served->Use("COMMIT").Step(); }
+    Served *served;
+  };
+
+  // The statement for sql, prepared on first use; a cursor over null when it cannot be.
+  Cursor Use(const std::string &sql) {
+    auto found = statements_.find(sql);
+    if (found == statements_.end()) {
+      Statement prepared = Prepare(db_.get(), sql);
+      if (prepared == nullptr) return Cursor(nullptr);
+      found = statements_.emplace(sql, std::move(prepared)).first;
+    }
+    return Cursor(found->second.get());
+  }
+
   bool FirstTable(std::string *name) {
-    Statement first =
-        Prepare(db_.get(),
-                "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-                "ESCAPE '\\' ORDER BY rowid LIMIT 1");
-    if (first == nullptr || sqlite3_step(first.get()) != SQLITE_ROW) return false;
+    Cursor first =
+        Use("SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+            "ORDER BY rowid LIMIT 1");
+    if (!first.Step()) return false;
     *name = ColumnText(first.get(), 0);
     return true;
   }
 
-  // Prepares SELECT columns FROM <the first table> rest; false when there is no table.
-  bool SelectFirstTable(const std::string &columns, const std::string &rest, Statement *statement) {
-    std::string table;
-    if (db_ == nullptr || !FirstTable(&table)) return false;
-    *statement = Prepare(db_.get(), "SELECT " + columns + " FROM " + Quoted(table) + " " + rest);
-    return *statement != nullptr;
+  bool HasRowids(const std::string &table) {
+    return Use("SELECT rowid FROM " + Quoted(table) + " LIMIT 0").get();
   }
 
   void ForgetPlaceIfChanged() {
-    Statement version = Prepare(db_.get(), "PRAGMA data_version");
-    int64_t now = version != nullptr && sqlite3_step(version.get()) == SQLITE_ROW
-                      ? sqlite3_column_int64(version.get(), 0)
-                      : -1;
+    Cursor version = Use("PRAGMA data_version");
+    int64_t now = version.Step() ? sqlite3_column_int64(version.get(), 0) : -1;
     if (now != dataVersion_) place_ = {};
     dataVersion_ = now;
   }
@@ -153,13 +190,13 @@ class Served {
     Field plain{false, {ColumnText(row, column)}};
     const std::string &value = plain.values[0];
     if (sqlite3_column_type(row, column) != SQLITE_TEXT || value.empty() || value[0] != '[') return plain;
-    Statement elements = Prepare(db_.get(),
-                                 "SELECT value, type FROM json_each(CASE WHEN json_valid(?1) AND "
-                                 "json_type(?1) = 'array' THEN ?1 ELSE '[0]' END) ORDER BY key");
-    if (elements == nullptr) return plain;
+    Cursor elements =
+        Use("SELECT value, type FROM json_each(CASE WHEN json_valid(?1) AND json_type(?1) = 'array' THEN ?1 "
+            "ELSE '[0]' END) ORDER BY key");
+    if (elements.get() == nullptr) return plain;
     sqlite3_bind_text(elements.get(), 1, value.data(), int(value.size()), SQLITE_STATIC);
     Field repeating{true, {}};
-    while (sqlite3_step(elements.get()) == SQLITE_ROW) {
+    while (elements.Step()) {
       if (ColumnText(elements.get(), 1) != "text") return plain;
       repeating.values.push_back(ColumnText(elements.get(), 0));
     }
@@ -167,6 +204,7 @@ class Served {
   }
 
   Database db_;
+  std::map<std::string, Statement> statements_;  // by their SQL; finalized before db_ closes
   Place place_;
   int64_t dataVersion_ = -1;
 };

@@ -189,6 +189,7 @@ void PrintRatios() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  Home();  // a machine of its own before anything is installed or launched
   benchmark::RegisterBenchmark("setup/save+open+cp", SetupBenchmark)
       ->Iterations(5)
       ->Unit(benchmark::kMillisecond);

@@ -107,6 +107,12 @@ TEST_F(FileMaker, ReceivesInBatchesOfTenUntilTheLastRecord) {
   EXPECT_EQ(Take(RetrieveRecord(0)), "(null)");
   EXPECT_FALSE(ReceiveRecords(INT32_MAX, 10));  // never wraps to record -2147483648
   EXPECT_EQ(Records().size(), 25u);
+
+  // Another process changes the database between two requests: record 4 is the fourth row
+  // of the table as it is now, not the row after the one read last.
+  EXPECT_EQ(Take(RetrieveRecord(3)), "3\xFFname3");
+  Database("25.sqlite", "DELETE FROM contacts WHERE n = 1;");
+  EXPECT_EQ(Take(RetrieveRecord(4)), "5\xFFname5");
 }
 
 // Values of every kind: a repeating field with an empty value, NULL, numbers, a BLOB, NUL and
@@ -141,13 +147,21 @@ TEST_F(FileMaker, ValuesOfEveryKindKeepTheirFields) {
   EXPECT_EQ(records[1].size(), 3000000u + 1998);
 }
 
-TEST_F(FileMaker, EmptyTablesAndDatabasesAnswerEmptyResults) {
+TEST_F(FileMaker, TablesOfEveryShape) {
   Open(Database("empty-table.sqlite", "CREATE TABLE t(first, last);"));
   EXPECT_EQ(Take(GetFieldNames()), "first\rlast");
   EXPECT_FALSE(ReceiveRecords(1, 10));
   EXPECT_EQ(Records().size(), 0u);
   Open(Database("no-table.sqlite", "PRAGMA user_version = 1;"));
   EXPECT_EQ(Take(GetFieldNames()), "");  // an empty list: the NUL alone
+  Open(Database("keyed.sqlite",
+                "CREATE TABLE t(k TEXT PRIMARY KEY, v) WITHOUT ROWID;"
+                "INSERT INTO t VALUES('b', 2), ('a', 1), ('c', 3);"));
+  EXPECT_TRUE(ReceiveRecords(1, 2));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"a\xFF"
+                                                 "1\xFF",
+                                                 "b\xFF"
+                                                 "2\xFF"}));
 }
 
 TEST_F(FileMaker, AnApplicationMissingKilledOrHungGivesNoResult) {
