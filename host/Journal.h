@@ -9,7 +9,7 @@
 //   skipped N REASON       nothing was sent for record N (e.g. it has no recipients)
 //   failed N REASON        the client refused record N's message, or it could not be merged
 //   uncertain N REASON     the merge of record N ended without knowing whether the client
-//                          queued it (the client quit during it)
+//                          queued it (the client quit during it, or did not answer in time)
 //
 // A record's last event decides its state; a "start" with no event after it is uncertain
 // too (the merge was killed during it).

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "host/AlertLog.h"
 #include "host/Csv.h"
 #include "host/DryRun.h"
 #include "host/Host.h"
@@ -200,6 +201,7 @@ bool LoadMerge(const Options &options, Merge *merge) {
 struct Session {
   External external;
   HostState state;
+  AlertLog alerts;                       // how a "Merg" that timed out is told from a refusal
   std::optional<std::string> savedText;  // what "Init" returned, handed back to "Kill"
 
   std::optional<std::string> Call(const std::vector<const char *> &args) {
@@ -212,7 +214,7 @@ bool StartSession(Session *session) {
   std::string bundle = DefaultBundlePath();
   setenv("QUILLCAST_BUNDLE", bundle.c_str(), 1);  // the carbon layer finds its resources through it
   std::string error;
-  if (!LoadExternal(bundle, &session->external, &error)) {
+  if (!session->alerts.Open(&error) || !LoadExternal(bundle, &session->external, &error)) {
     Say(error);
     return false;
   }
@@ -444,18 +446,22 @@ struct Outcome {
   const char *reason;
 };
 
-// One record's "Merg". A message the client refused has failed; but when the client is gone
-// after the failure, it may have died after queueing the message, so the outcome is
-// uncertain. ("Merg" gives no other reason: a time-out, after which a slow client may still
-// queue the message, shows as a refusal.)
+// One record's "Merg". A message the client refused has failed. Its outcome is uncertain
+// when the client did not answer in time (the external reports the time-out, and a slow
+// client may still queue the message) or is gone after the failure (it may have died after
+// queueing the message and before confirming it).
 Outcome MergeOne(Session *session, const MergeRecord &record, size_t index, int clientPid) {
   std::string number = std::to_string(index);
+  session->alerts.NewErrorStatuses();  // what came before is not this record's
   if (session->True({"Merg", "", number.c_str()})) {
     return record.hasRecipients ? Outcome{RecordState::sent, ""}
                                 : Outcome{RecordState::skipped, "no recipients"};
   }
+  for (int status : session->alerts.NewErrorStatuses()) {
+    if (status == kTimedOutStatus) return {RecordState::uncertain, "the client did not answer in time"};
+  }
   if (ProcessEnding(clientPid)) return {RecordState::uncertain, "the client quit during the message"};
-  return {RecordState::failed, "the client refused the message or did not answer"};
+  return {RecordState::failed, "the client refused the message"};
 }
 
 void Count(int number, const Outcome &outcome, Tally *tally) {
@@ -499,7 +505,7 @@ void MergeRecords(Session *session, const Merge &merge, const Schedule &schedule
           ", whose outcome the journal lacks (a resume takes it as uncertain)");
       tally->stopped = true;
     } else if (outcome.state == RecordState::uncertain) {
-      Say(client + " quit during record " + std::to_string(number) + "; stopped");
+      Say(client + ": " + outcome.reason + " (record " + std::to_string(number) + "); stopped");
       tally->stopped = true;
     }
     progress.Update(++done);

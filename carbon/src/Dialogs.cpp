@@ -69,7 +69,7 @@ void LogAlert(SInt16 alertID) {
     line += "\t" + text;
   }
   line += "\n";
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return;
   ssize_t ignored = write(fd, line.data(), line.size());
   (void)ignored;

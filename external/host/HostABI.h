@@ -22,6 +22,14 @@
  * with three arguments and a status that the host sets. A callback returns a NUL-terminated
  * string that the host allocated, or null; the external releases every such string exactly
  * once, through the delete routine, and never keeps it. Unused arguments are 0.
+ *
+ * Errors. A failure the user must know of is shown as alert 32766, whose second parameter
+ * (^1) is the status in decimal; with no display the alert is a line on standard error, and
+ * with QUILLCAST_ALERT_LOG naming a file it is also appended there as a line of tab-separated
+ * fields: 32766, then the context, the status, the message and the advice. That is how a host
+ * tells a "Merg" whose client did not answer in time (-1712: the client may still queue that
+ * message, and the merge's later "Merg" calls answer "false" until "Fnsh" or "Strt") from
+ * one the client refused ("false" with no alert).
  */
 #ifndef QUILLCAST_HOST_ABI_H
 #define QUILLCAST_HOST_ABI_H

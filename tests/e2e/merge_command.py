@@ -237,8 +237,8 @@ class MergeCommandTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.journal))
         self.assertEqual(os.listdir(self.temporary), [])
 
-    def hang_in_a_record(self, merge):
-        """Stops the client once ten records are sent, so that the merge hangs inside a
+    def stop_client_in_a_record(self, merge):
+        """Stops the client once ten records are sent, so that the merge waits inside a
         record's "Merg" (the one in flight may still complete); returns the client's pid. The
         merge must have many more records than the ten, so that it is still running then."""
         def sent():
@@ -248,6 +248,10 @@ class MergeCommandTest(unittest.TestCase):
         self.assertIsNone(merge.poll(), "the merge ended before its client could be stopped")
         (client,) = [pid for pid, name in self.clients().items() if name == "Eudora"]
         os.kill(client, signal.SIGSTOP)
+        return client
+
+    def hang_in_a_record(self, merge):
+        client = self.stop_client_in_a_record(merge)
         wait_for(lambda: self.journal_lines()[-1].startswith("start"), "a record to start")
         return client
 
@@ -311,10 +315,33 @@ class MergeCommandTest(unittest.TestCase):
         self.assertEqual(merge.returncode, 1, err)
         uncertain = int(self.journal_lines()[-1].split()[1])
         self.assertEqual(self.journal_lines()[-1], f"uncertain {uncertain} the client quit during the message")
-        self.assertIn(f"Eudora quit during record {uncertain}; stopped", err)
+        self.assertIn(f"Eudora: the client quit during the message (record {uncertain}); stopped", err)
         self.assertIn("1 uncertain", out)
 
         resumed = self.merge("--client", "Eudora", "--resume")  # launches the client again
+        self.assertEqual(resumed.returncode, 1, resumed.stderr)
+        self.assertIn(f"Eudora: {count - uncertain} sent", resumed.stdout)
+        self.assert_outbox_once(count, uncertain)
+
+    def test_client_that_stops_answering_leaves_one_record_uncertain(self):
+        count = 2000
+        self.people(count)
+        self.env["QUILLCAST_TIME_SCALE"] = "0.05"  # the client's 20 s time-out is one second
+        merge = self.start_merge()
+        try:
+            client = self.stop_client_in_a_record(merge)
+            out, err = merge.communicate(timeout=WAIT_SECONDS)
+        finally:
+            if merge.poll() is None:
+                merge.kill()
+                merge.communicate()
+            os.kill(client, signal.SIGCONT)
+        self.assertEqual(merge.returncode, 1, err)
+        uncertain = int(self.journal_lines()[-1].split()[1])
+        self.assertEqual(self.journal_lines()[-1], f"uncertain {uncertain} the client did not answer in time")
+        self.assertIn(f"Eudora: the client did not answer in time (record {uncertain}); stopped", err)
+
+        resumed = self.merge("--client", "Eudora", "--resume")
         self.assertEqual(resumed.returncode, 1, resumed.stderr)
         self.assertIn(f"Eudora: {count - uncertain} sent", resumed.stdout)
         self.assert_outbox_once(count, uncertain)
