@@ -1,5 +1,7 @@
 #include "send/SendDispatcher.h"
 
+#include <MacErrors.h>
+
 #include "clients/ClientConnection.h"
 #include "clients/EmailClients.h"
 #include "send/FieldSenders.h"
@@ -37,6 +39,34 @@ const unsigned char kEudoraSubject[] = {7, 's', 'u', 'b', 'j', 'e', 'c', 't'};
 const unsigned char kEudoraTo[] = {2, 't', 'o'};
 const unsigned char kEudoraCc[] = {2, 'c', 'c'};
 const unsigned char kEudoraBcc[] = {3, 'b', 'c', 'c'};
+
+// ---- Size ---------------------------------------------------------------------------
+
+// The most an event may hold of a message's texts: the Apple Event Manager hands no event
+// over 16 MiB to another process, and the event's own descriptors need room beside them.
+constexpr UInt64 kMaxMessageEventBytes = (UInt64(16) << 20) - 65536;
+// What one item of a recipient or attachment list may cost in an event beside its text
+// (the headers of its descriptors and of the record around it).
+constexpr UInt64 kListItemBytes = 96;
+
+// A list's bytes in an event at most: its text twice (a recipient may travel as name and
+// address, and again joined) and one item's cost per item that a comma or CR starts.
+UInt64 ListEventBytes(const char *list, UInt32 length) {
+  UInt64 items = 1;
+  for (UInt32 i = 0; i < length; i++) {
+    if (list[i] == ',' || list[i] == '\r') items++;
+  }
+  return 2 * UInt64(length) + items * kListItemBytes;
+}
+
+// Whether every event of the message can be handed over: true when all of its texts would
+// fit one event, whichever way a client's dialect spreads them over its events.
+bool MessageFitsEvents(const EmailClientMessage *m) {
+  UInt64 bytes = UInt64(m->bodyLength) + m->subjectLength + m->accountLength;
+  bytes += ListEventBytes(m->to, m->toLength) + ListEventBytes(m->cc, m->ccLength);
+  bytes += ListEventBytes(m->bcc, m->bccLength) + ListEventBytes(m->attachments, m->attachmentsLength);
+  return bytes <= kMaxMessageEventBytes;
+}
 
 // ---- Eudora --------------------------------------------------------------------------
 
@@ -292,6 +322,9 @@ void ClearEmailClientMessage(EmailClientMessage *message) {
 }
 
 SInt32 SendEmailClientMessage(const EmailClientConnection *connection, const EmailClientMessage *message) {
+  // Checked before the first event: most clients are sent a new message or window first and
+  // its texts after it, and a text that cannot follow would leave an empty draft behind.
+  if (!MessageFitsEvents(message)) return errAEBufferTooSmall;
   const ProcessSerialNumber *process = &connection->process;
   switch (connection->signature) {
     case kEudoraCreator:

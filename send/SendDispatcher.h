@@ -58,8 +58,9 @@ enum : SInt32 { unknownClientErr = 1 };
 // were. Afterwards the record describes a message with no parts.
 void ClearEmailClientMessage(EmailClientMessage *message);
 
-// Sends the message through the connection's client. 0 on success, unknownClientErr for an
-// unknown signature (nothing sent), otherwise the OSErr of the first failing step.
+// Sends the message through the connection's client. 0 on success, errAEBufferTooSmall for
+// a message too large to hand to a client and unknownClientErr for an unknown signature
+// (nothing sent either way), otherwise the OSErr of the first failing step.
 SInt32 SendEmailClientMessage(const EmailClientConnection *connection, const EmailClientMessage *message);
 
 // Attachment line rule: items run up to the next CR, which is not part of the item; the last

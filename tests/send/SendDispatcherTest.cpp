@@ -58,6 +58,18 @@ TEST_F(Dispatch, UnknownSignatureSendsNothing) {
   EXPECT_TRUE(capturedEvents.empty());
 }
 
+// A message too large to hand over is refused before its first event, so that no client is
+// left with a new message or window that its texts never reach.
+TEST_F(Dispatch, MessageTooLargeForAnEventSendsNothing) {
+  Fill();
+  Set(&message_.body, &message_.bodyLength, std::string(16 << 20, 'x'));
+  for (OSType signature : {kEudoraCreator, kMailsmithCreator, kEmailerCreator, kPowerMailCreator,
+                           kQuickMailCreator, kMailAppCreator, kEntourageCreator, kOutlookExpressCreator}) {
+    EXPECT_EQ(Send(signature), errAEBufferTooSmall);
+    EXPECT_TRUE(capturedEvents.empty());
+  }
+}
+
 // The first failing send ends the message with its status; nothing after it is attempted.
 TEST_F(Dispatch, FirstFailureEndsTheMessage) {
   Fill();
