@@ -17,6 +17,8 @@ import tempfile
 import time
 import unittest
 
+from machine_processes import registered_applications
+
 QUILLCAST = None
 WAIT_SECONDS = 120  # for what another process must do; generous, the machine may be loaded
 
@@ -67,22 +69,7 @@ class MergeCommandTest(unittest.TestCase):
 
     def clients(self):
         """pid -> name of the applications registered on this machine."""
-        found = {}
-        run = os.path.join(self.home, "run")
-        for entry in os.listdir(run) if os.path.isdir(run) else []:
-            if not entry.endswith(".proc"):
-                continue
-            with open(os.path.join(run, entry)) as f:
-                fields = dict(line.split(" ", 1) for line in f.read().splitlines() if " " in line)
-            pid = int(fields.get("pid", "0"))
-            try:
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    mine = f"QUILLCAST_HOME={self.home}".encode() in f.read().split(b"\0")
-            except OSError:
-                mine = False
-            if mine:
-                found[pid] = fields.get("name", "")
-        return found
+        return registered_applications(self.home)
 
     def stop_clients(self):
         pids = list(self.clients())
