@@ -25,7 +25,10 @@ struct OpenResFile {
 };
 
 std::mutex stateLock;
-std::vector<std::unique_ptr<OpenResFile>> openFiles;  // in opening order
+// In opening order. Never destroyed: a file still open when the process ends (a plug-in's
+// own) keeps its loaded handles reachable to the end, rather than losing them undisposed
+// when the list would be freed around them.
+std::vector<std::unique_ptr<OpenResFile>> &openFiles = *new std::vector<std::unique_ptr<OpenResFile>>;
 ResFileRefNum currentFile = 0;
 ResFileRefNum nextRefNum = 1024;
 thread_local OSErr lastError = noErr;
