@@ -16,29 +16,12 @@ struct CommandSpec {
 constexpr size_t kMany = 64;
 
 const CommandSpec kCommands[] = {
-    {"call", 1, kMany},
-    {"print", 0, kMany},
-    {"show", 0, kMany},
-    {"set", 2, 2},
-    {"unset", 1, 1},
-    {"get", 1, 1},
-    {"let", 2, 2},
-    {"expect", 1, 1},
-    {"expect-none", 0, 0},
-    {"expect-match", 1, 1},
-    {"expect-global", 2, 2},
-    {"expect-file", 2, 2},
-    {"expect-no-file", 1, 1},
-    {"write-file", 2, 2},
-    {"remove-file", 1, 1},
-    {"setenv", 2, 2},
-    {"unsetenv", 1, 1},
-    {"running", 1, 1},
-    {"quit-app", 1, 1},
-    {"kill-app", 1, 1},
-    {"open-app", 1, kMany},
-    {"for", 3, 3},
-    {"end", 0, 0},
+    {"call", 1, kMany},       {"print", 0, kMany},    {"show", 0, kMany},      {"set", 2, 2},
+    {"unset", 1, 1},          {"get", 1, 1},          {"let", 2, 2},           {"expect", 1, 1},
+    {"expect-none", 0, 0},    {"expect-match", 1, 1}, {"expect-global", 2, 2}, {"expect-file", 2, 2},
+    {"expect-no-file", 1, 1}, {"write-file", 2, 2},   {"remove-file", 1, 1},   {"setenv", 2, 2},
+    {"unsetenv", 1, 1},       {"running", 1, 1},      {"quit-app", 1, 1},      {"kill-app", 1, 1},
+    {"open-app", 1, kMany},   {"for", 3, 3},          {"end", 0, 0},
 };
 
 const CommandSpec *FindCommand(const std::string &name) {

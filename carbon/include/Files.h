@@ -99,8 +99,8 @@ OSErr FSGetCatalogInfo(const FSRef *ref, UInt32 whichInfo, void *catalogInfo, HF
 // now holds the old contents. FSPathMakeRef resolves links, so a ref always names the file
 // itself and the new file is made beside it. whichInfo must be kFSCatInfoNone; newRef and
 // newSpec may be null (newSpec stays unset when the name is too long for an FSSpec).
-OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name, UInt32 whichInfo,
-                          const void *catalogInfo, FSRef *newRef, FSSpec *newSpec);
+OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name,
+                          UInt32 whichInfo, const void *catalogInfo, FSRef *newRef, FSSpec *newSpec);
 OSErr FSExchangeObjects(const FSRef *ref, const FSRef *destRef);
 OSErr FSDeleteObject(const FSRef *ref);
 

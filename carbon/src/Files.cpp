@@ -255,7 +255,8 @@ OSErr ReadNameAttributes(const std::string &path, NameAttributes *out) {
 void WriteNameAttributes(const std::string &path, const NameAttributes &attributes) {
   chmod(path.c_str(), attributes.mode);
   if (attributes.hasFinderInfo) {
-    lsetxattr(path.c_str(), carbon::kFinderInfoAttribute, attributes.finderInfo, sizeof attributes.finderInfo, 0);
+    lsetxattr(path.c_str(), carbon::kFinderInfoAttribute, attributes.finderInfo, sizeof attributes.finderInfo,
+              0);
   } else {
     lremovexattr(path.c_str(), carbon::kFinderInfoAttribute);
   }
@@ -484,8 +485,8 @@ OSErr FSCloseFork(int16_t forkRefNum) {
   return CloseRef(forkRefNum);
 }
 
-OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name, UInt32 whichInfo,
-                          const void *, FSRef *newRef, FSSpec *newSpec) {
+OSErr FSCreateFileUnicode(const FSRef *parentRef, UniCharCount nameLength, const UniChar *name,
+                          UInt32 whichInfo, const void *, FSRef *newRef, FSSpec *newSpec) {
   std::string folder;
   std::string leaf;
   if (parentRef == nullptr || !carbon::FSRefToPath(parentRef, &folder)) return errFSBadFSRef;
