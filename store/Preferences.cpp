@@ -46,13 +46,6 @@ Boolean ReadBigEndian32(SInt16 fileRef, UInt32 *value) {
   return true;
 }
 
-// Bytes between the file's position and its end; -1 when the file cannot tell.
-SInt64 BytesLeft(SInt16 fileRef) {
-  long position = 0, end = 0;
-  if (GetFPos(fileRef, &position) != noErr || GetEOF(fileRef, &end) != noErr) return -1;
-  return end > position ? end - position : 0;
-}
-
 // Reads n + 1 offsets into a new handle and checks that they start at 0, never decrease,
 // and that the data they describe fits in the bytes left. Null on failure; caller disposes.
 Handle ReadBlockOffsets(SInt16 fileRef, UInt32 n, SInt64 bytesLeft, UInt32 *total) {
@@ -105,13 +98,9 @@ void MakeReplacementSpec(const FSSpec *file, UInt32 unique, FSSpec *replacement)
 // Creates the replacement under a name no other file has: a name already taken is never
 // opened (whatever is there, a link included), another is tried.
 OSErr CreateReplacement(const FSSpec *file, FSSpec *replacement) {
-  ProcessSerialNumber self = {0, 0};
-  GetCurrentProcess(&self);
-  static UInt32 counter = 0;
   OSErr status = dupFNErr;
   for (int attempt = 0; attempt < 16 && status == dupFNErr; attempt++) {
-    UInt32 unique = (self.lowLongOfPSN * 2654435761u) ^ (UInt32(TickCount()) << 8) ^ ++counter;
-    MakeReplacementSpec(file, unique, replacement);
+    MakeReplacementSpec(file, NewFileNameNumber(), replacement);
     status = FSpCreate(replacement, kPreferencesCreator, kPreferencesFileType, smSystemScript);
   }
   TestError(status);
@@ -137,6 +126,19 @@ void PutReplacementInPlace(const FSSpec *replacement, const FSSpec *file) {
 }
 
 }  // namespace
+
+SInt64 BytesLeft(SInt16 fileRef) {
+  long position = 0, end = 0;
+  if (GetFPos(fileRef, &position) != noErr || GetEOF(fileRef, &end) != noErr) return -1;
+  return end > position ? end - position : 0;
+}
+
+UInt32 NewFileNameNumber() {
+  ProcessSerialNumber self = {0, 0};
+  GetCurrentProcess(&self);
+  static UInt32 counter = 0;
+  return (self.lowLongOfPSN * 2654435761u) ^ (UInt32(TickCount()) << 8) ^ ++counter;
+}
 
 OSErr GetPreferencesFile(FSSpec *spec) {
   int16_t vRefNum = 0;

@@ -50,6 +50,13 @@ Boolean WriteDictionary(SInt16 fileRef, const RecordStore *store);
 // what it held. The loaded store has no slack: its capacities are its exact sizes.
 Boolean ReadDictionary(SInt16 fileRef, RecordStore *store, Boolean convert);
 
+// Bytes between the open file's position and its end; -1 when the file cannot tell.
+SInt64 BytesLeft(SInt16 fileRef);
+// A number for the name of a file a save creates beside the one it replaces: the process,
+// the tick count and a counter mixed, so that two saves at once, in one process or two,
+// rarely pick the same name. The file is created exclusively, so a clash costs another try.
+UInt32 NewFileNameNumber();
+
 // The preferences file's place; the status of FindFolder (reported).
 OSErr GetPreferencesFile(FSSpec *spec);
 // The data fork opened read-only; a missing file (-43) is the one failure not reported.

@@ -3,10 +3,8 @@
 #include "store/SetupFiles.h"
 
 #include <Endian.h>
-#include <Events.h>
 #include <MacErrors.h>
 #include <MacMemory.h>
-#include <Processes.h>
 #include <TextEncodingConverter.h>
 
 #include "external/host/HostCallbacks.h"
@@ -69,13 +67,9 @@ Boolean CreateNewFileBeside(const FSRef *file, FSRef *created) {
   HFSUniStr255 name;
   FSRef folder;
   if (FSGetCatalogInfo(file, kFSCatInfoNone, nullptr, &name, nullptr, &folder) != noErr) return false;
-  ProcessSerialNumber self = {0, 0};
-  GetCurrentProcess(&self);
-  static UInt32 counter = 0;
   for (int attempt = 0; attempt < kNewFileAttempts; attempt++) {
-    UInt32 unique = (self.lowLongOfPSN * 2654435761u) ^ (UInt32(TickCount()) << 8) ^ ++counter;
     UniChar newName[255];
-    UniCharCount length = NewFileName(name, unique, newName);
+    UniCharCount length = NewFileName(name, NewFileNameNumber(), newName);
     OSErr status = FSCreateFileUnicode(&folder, length, newName, kFSCatInfoNone, nullptr, created, nullptr);
     if (status == noErr) return true;
     if (status != dupFNErr) return false;
@@ -107,12 +101,6 @@ Boolean ReadFork(SInt16 forkRef, void *bytes, ByteCount count, ByteCount *actual
   return count == 0 || FSReadFork(forkRef, fsAtMark, 0, count, bytes, actual) == noErr;
 }
 
-SInt64 BytesLeft(SInt16 forkRef) {
-  long position = 0, end = 0;
-  if (GetFPos(forkRef, &position) != noErr || GetEOF(forkRef, &end) != noErr) return 0;
-  return end > position ? end - position : 0;
-}
-
 // A record-store chunk: the current store is replaced by a new, empty one, which is then
 // filled from the block (converted when it is the older form).
 Boolean OpenRecordChunk(SInt16 forkRef, OSType tag, UInt32 marker) {
@@ -128,6 +116,7 @@ Boolean OpenRecordChunk(SInt16 forkRef, OSType tag, UInt32 marker) {
 // short inside the chunk gives its global what was read, then false); other tags are skipped.
 Boolean OpenTextChunk(SInt16 forkRef, OSType tag, UInt32 length) {
   SInt64 left = BytesLeft(forkRef);
+  if (left < 0) return false;
   const char *name = GetGlobalName(tag);
   if (name == nullptr) return length <= left && SetFPos(forkRef, fsFromMark, long(length)) == noErr;
   ByteCount wanted = length <= left ? length : ByteCount(left);

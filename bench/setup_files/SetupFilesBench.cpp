@@ -113,7 +113,8 @@ std::string MakeDatabase() {
 }
 
 bool StartApplications() {
-  std::string bin = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/";
+  const char *build = std::getenv("QUILLCAST_BUILD_DIR");  // set by ctest; run by hand, this build's
+  std::string bin = std::string(build != nullptr ? build : QUILLCAST_BUILD_DIR_PATH) + "/apps/bin/";
   std::string message;
   return host::InstallStandIns({bin + "FileMaker Pro", bin + "echo"}, host::ApplicationsVolume(), false,
                                stderr) == 0 &&
