@@ -37,6 +37,7 @@ TEST(HandleGrowth, SizesContentsAndCountersFollowWhatWasAskedFor) {
     for (Size i = 0; i < target; i++) ASSERT_EQ((*h)[i], char('a' + i % 26)) << target << " at " << i;
     SetHandleSize(h, target / 2);
     EXPECT_EQ(GetHandleSize(h), target / 2);
+    for (Size i = 0; i < target / 2; i++) ASSERT_EQ((*h)[i], char('a' + i % 26)) << target << " at " << i;
     EXPECT_EQ(CarbonHeapInUse(), inUse + target / 2);
     DisposeHandle(h);
     EXPECT_EQ(CarbonLiveBlocks(), blocks);

@@ -14,20 +14,6 @@ struct HeapGuard {
   }
 };
 
-TEST(MacMemory, HandlesKeepContentsAcrossResizes) {
-  Handle h = NewHandle(4);
-  ASSERT_NE(h, nullptr);
-  std::memcpy(*h, "abcd", 4);
-  SetHandleSize(h, 100000);
-  EXPECT_EQ(MemError(), noErr);
-  EXPECT_EQ(GetHandleSize(h), 100000);
-  EXPECT_EQ(std::memcmp(*h, "abcd", 4), 0);
-  SetHandleSize(h, 2);
-  EXPECT_EQ(GetHandleSize(h), 2);
-  EXPECT_EQ(std::memcmp(*h, "ab", 2), 0);
-  DisposeHandle(h);
-}
-
 TEST(MacMemory, ZeroSizedBlocksAreValid) {
   Handle h = NewHandle(0);
   ASSERT_NE(h, nullptr);
