@@ -142,6 +142,7 @@ void BM_RescanningMerge(benchmark::State &state) {
   const std::vector<std::string> names = {"First", "Last", "Email", "Company", "City"};
   const std::vector<std::string> templates = {SubjectTemplate(), BodyTemplate(), ToTemplate()};
   std::vector<std::string> records;
+  records.reserve(kRecords);
   for (int i = 0; i < kRecords; i++) records.push_back(Record(i));
   size_t index = 0;
   for (auto _ : state) {

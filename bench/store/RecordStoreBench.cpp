@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -116,7 +117,7 @@ void VectorBenchmark(benchmark::State &state, const std::string &phase) {
       for (std::string &record : records) record.assign(b.data(), kRecordBytes);
     } else if (phase == "read") {
       for (const std::string &record : records) {
-        std::memcpy(buffer, record.data(), record.size());
+        std::copy_n(record.data(), record.size(), buffer);
         benchmark::DoNotOptimize(buffer);
       }
     } else if (phase == "remove") {

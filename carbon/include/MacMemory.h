@@ -27,7 +27,7 @@ void HNoPurge(Handle h);
 void EmptyHandle(Handle h);
 
 OSErr MemError();
-Size MaxBlock();   // the largest block that can be allocated now
+Size MaxBlock();  // the largest block that can be allocated now
 void PurgeSpace(long *total, long *contiguous);
 void PurgeMem(Size cbNeeded);
 Size CompactMem(Size cbNeeded);
@@ -35,11 +35,11 @@ Size CompactMem(Size cbNeeded);
 void BlockMove(const void *src, void *dest, Size count);  // overlapping moves allowed
 void BlockMoveData(const void *src, void *dest, Size count);
 OSErr PtrToHand(const void *src, Handle *dest, long size);  // *dest: new handle, caller disposes
-OSErr PtrAndHand(const void *src, Handle h, long size);    // appends to h
+OSErr PtrAndHand(const void *src, Handle h, long size);     // appends to h
 OSErr HandToHand(Handle *h);  // replaces *h by a copy; the original stays the caller's
 
 // Test controls of this carbon layer; the plug-in never calls them.
-void CarbonSetHeapLimit(Size bytes);      // total bytes of live blocks allowed; <0: no limit
-void CarbonFailAllocationAfter(long n);   // the (n+1)th allocation from now fails; <0: off
-Size CarbonHeapInUse();                   // bytes held by live blocks
-long CarbonLiveBlocks();                  // live pointers and handles
+void CarbonSetHeapLimit(Size bytes);     // total bytes of live blocks allowed; <0: no limit
+void CarbonFailAllocationAfter(long n);  // the (n+1)th allocation from now fails; <0: off
+Size CarbonHeapInUse();                  // bytes held by live blocks
+long CarbonLiveBlocks();                 // live pointers and handles

@@ -225,7 +225,7 @@ void ReturnMaster(MasterPointer *master) {
 
 Ptr NewPtrCommon(Size byteCount, bool clear) {
   Ptr p = AllocBlock(byteCount, kPtrMagic, clear);
-  lastError = p ? noErr : memFullErr;
+  lastError = p ? OSErr(noErr) : OSErr(memFullErr);
   return p;
 }
 
@@ -358,22 +358,22 @@ void SetHandleSize(Handle h, Size newSize) {
 
 void HLock(Handle h) {
   if (h) reinterpret_cast<MasterPointer *>(h)->locked = true;
-  lastError = h ? noErr : nilHandleErr;
+  lastError = h ? OSErr(noErr) : OSErr(nilHandleErr);
 }
 
 void HUnlock(Handle h) {
   if (h) reinterpret_cast<MasterPointer *>(h)->locked = false;
-  lastError = h ? noErr : nilHandleErr;
+  lastError = h ? OSErr(noErr) : OSErr(nilHandleErr);
 }
 
 void HPurge(Handle h) {
   if (h) reinterpret_cast<MasterPointer *>(h)->purgeable = true;
-  lastError = h ? noErr : nilHandleErr;
+  lastError = h ? OSErr(noErr) : OSErr(nilHandleErr);
 }
 
 void HNoPurge(Handle h) {
   if (h) reinterpret_cast<MasterPointer *>(h)->purgeable = false;
-  lastError = h ? noErr : nilHandleErr;
+  lastError = h ? OSErr(noErr) : OSErr(nilHandleErr);
 }
 
 void EmptyHandle(Handle h) {

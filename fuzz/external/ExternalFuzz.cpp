@@ -62,6 +62,7 @@ void Setup() {
 void CallWith(std::vector<std::string> &args) {
   if (!args.empty() && !Allowed(args[0])) return;
   std::vector<char *> argv;
+  argv.reserve(args.size());
   for (std::string &arg : args) argv.push_back(arg == "\x1E" ? nullptr : arg.data());
   char *result = nullptr;
   int32_t pass = 1, error = 1;

@@ -488,9 +488,10 @@ TEST(AboutBoxWithoutDisplay, BothReturnWritingOneLineEach) {
     HostRun host("call Init\ncall WaAb\ncall AbTo\nprint closed\n", {display, "QUILLCAST_TIME_SCALE=0.1"});
     ASSERT_TRUE(host.Finished()) << host.Errors();
     EXPECT_EQ(host.Output(), "closed\n");
-    const std::string texts = "Mail merge for your email client Quillcast 1.0 Visit the Quillcast web site";
-    EXPECT_EQ(host.Errors(),
-              "quillcast: dialog 32761: " + texts + " [OK]\nquillcast: dialog 32761: " + texts + "\n");
+    const std::string line =
+        "quillcast: dialog 32761: "
+        "Mail merge for your email client Quillcast 1.0 Visit the Quillcast web site";
+    EXPECT_EQ(host.Errors(), std::string(line).append(" [OK]\n").append(line).append("\n"));
   }
 }
 

@@ -142,8 +142,9 @@ TEST(AddressParser, JoinedListOfAnyLengthIsWrittenWhole) {
   std::string list, expected;
   for (int i = 0; i < 5000; i++) {
     std::string n = "n" + std::to_string(i), a = "u" + std::to_string(i);
-    list += (i ? "," : "") + n + "<" + a + ">";
-    expected += (i ? "," : "") + a + " (" + n + ")";
+    if (i > 0) list += ",", expected += ",";
+    list.append(n).append("<").append(a).append(">");
+    expected.append(a).append(" (").append(n).append(")");
   }
   Parser p(list);
   const char *joined = nullptr;

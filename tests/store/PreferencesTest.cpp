@@ -49,6 +49,7 @@ std::string BigEndian(std::initializer_list<UInt32> words) {
 
 std::vector<std::string> Contents(const RecordStore &store) {
   std::vector<std::string> records;
+  records.reserve(size_t(store.items));
   for (SInt32 i = 0; i < store.items; i++)
     records.emplace_back(DictionaryData(&store, i), DictionaryLength(&store, i));
   return records;
@@ -132,7 +133,7 @@ TEST_F(Preferences, DamagedFilesAreRejected) {
   } cases[] = {
       {"empty file", ""},
       {"ends inside the settings text", BigEndian({0, 5}) + "abc"},
-      {"ends inside the settings length", BigEndian({0}) + "\0\0"},
+      {"ends inside the settings length", BigEndian({0}) + std::string(2, '\0')},
       {"offsets do not start at 0", BigEndian({1, 1, 2}) + "ab" + text},
       {"offsets decrease", BigEndian({2, 0, 3, 1}) + "abc" + text},
       {"offsets end beyond the data", BigEndian({1, 0, 9}) + "abc"},

@@ -12,6 +12,7 @@ namespace {
 
 std::vector<std::string> Contents(const RecordStore &store) {
   std::vector<std::string> records;
+  records.reserve(size_t(DictionaryItems(&store)));
   for (SInt32 i = 0; i < DictionaryItems(&store); i++) {
     records.emplace_back(DictionaryData(&store, i), DictionaryLength(&store, i));
   }
