@@ -96,9 +96,12 @@ function(quillcast_carbon_internals target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/carbon/src)
 endfunction()
 
-# A GoogleTest executable registered with CTest.
+add_custom_target(quillcast_threads_tests)
+
+# A GoogleTest executable registered with CTest. THREADS marks tests of code that runs threads
+# or other processes (label "threads"): the ThreadSanitizer build runs those.
 function(quillcast_test name)
-  cmake_parse_arguments(ARG "CARBON_INTERNALS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CARBON_INTERNALS;THREADS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillcast_test_helpers GTest::gtest GTest::gtest_main)
   if(ARG_CARBON_INTERNALS)
@@ -108,8 +111,13 @@ function(quillcast_test name)
   # environment, for the processes that the tests start.
   target_compile_definitions(${name} PRIVATE QUILLCAST_SOURCE_DIR_PATH="${PROJECT_SOURCE_DIR}"
                                              QUILLCAST_BUILD_DIR_PATH="${PROJECT_BINARY_DIR}")
+  set(labels)
+  if(ARG_THREADS)
+    set(labels LABELS threads)
+    add_dependencies(quillcast_threads_tests ${name})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUILLCAST_BUILD_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES ENVIRONMENT "QUILLCAST_BUILD_DIR=${PROJECT_BINARY_DIR}" ${labels})
 endfunction()
 
 # A fuzz target: LLVMFuzzerTestOneInput in SOURCE. It is always built with a standalone

@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config             # the build
+  cmake g++ make pkg-config             # the build (g++ brings ThreadSanitizer's library)
+  clang-format clang-tidy               # the source checks of scripts/lint.sh
   googletest libgtest-dev libbenchmark-dev  # tests and benchmarks
   libgmime-3.0-dev                      # the stand-in clients' MIME messages
   libcurl4-openssl-dev                  # the stand-in clients' delivery over SMTP
