@@ -322,6 +322,7 @@ ParsedMessage ParseMessage(const std::string &bytes) {
 TEST(MimeWriter, ReadersDecodeExactlyTheTextsGivenInLinesThatFold) {
   const std::string many = "Person Number ";
   std::vector<MailAddress> crowd;
+  crowd.reserve(8);
   for (int i = 0; i < 8; i++)
     crowd.push_back({many + std::to_string(i), "p" + std::to_string(i) + "@example.com"});
   struct Row {
