@@ -122,9 +122,13 @@ endfunction()
 
 # A fuzz target: LLVMFuzzerTestOneInput in SOURCE. It is always built with a standalone
 # driver that replays its corpus in the ordinary test run; with QUILLCAST_FUZZ (clang) it is
-# also built as a libFuzzer binary, fuzz_<name>.
+# also built as a libFuzzer binary, fuzz_<name>, and listed with its path, its corpus and its
+# longest input (MAX_LEN, 4096 bytes unless given) in fuzz-targets.txt for scripts/fuzz.sh.
 function(quillcast_fuzz name)
-  cmake_parse_arguments(ARG "CARBON_INTERNALS" "SOURCE;CORPUS" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CARBON_INTERNALS" "SOURCE;CORPUS;MAX_LEN" "LIBS" ${ARGN})
+  if(NOT ARG_MAX_LEN)
+    set(ARG_MAX_LEN 4096)
+  endif()
   set(targets replay_${name})
   add_executable(replay_${name} ${ARG_SOURCE} ${PROJECT_SOURCE_DIR}/fuzz/standalone_driver.cpp)
   add_test(NAME fuzz_replay_${name} COMMAND replay_${name} ${ARG_CORPUS})
@@ -132,6 +136,8 @@ function(quillcast_fuzz name)
     add_executable(fuzz_${name} ${ARG_SOURCE})
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
     list(APPEND targets fuzz_${name})
+    set_property(GLOBAL APPEND PROPERTY QUILLCAST_FUZZ_TARGETS
+      "${name} ${ARG_MAX_LEN} ${CMAKE_CURRENT_BINARY_DIR}/fuzz_${name} ${ARG_CORPUS}")
   endif()
   foreach(target ${targets})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} quillcast_test_helpers)
