@@ -85,8 +85,8 @@ TEST_F(AEFlatten, BufferSizes) {
   AEDisposeDesc(&event);
 }
 
-// Every truncation and every changed byte of every corpus file is refused or read whole;
-// whatever is read flattens back to exactly the bytes given.
+// Every truncation, every byte added at the end and every changed byte of every corpus file
+// is refused or read whole; whatever is read flattens back to exactly the bytes given.
 TEST_F(AEFlatten, DamagedInputIsRefusedOrReadExactly) {
   for (const auto &c : kCorpus) {
     Bytes good = ReadCorpus(c.name);
@@ -94,6 +94,12 @@ TEST_F(AEFlatten, DamagedInputIsRefusedOrReadExactly) {
     for (size_t n = 0; n < good.size(); n++) {
       Bytes cut(good.begin(), good.begin() + long(n));
       EXPECT_EQ(Unflatten(cut, &desc), paramErr) << c.name << " cut at " << n;
+      EXPECT_EQ(desc.dataHandle, nullptr);
+    }
+    for (const Bytes &extra : {Bytes{0}, good}) {
+      Bytes longer = good;
+      longer.insert(longer.end(), extra.begin(), extra.end());
+      EXPECT_EQ(Unflatten(longer, &desc), paramErr) << c.name << " with " << extra.size() << " more bytes";
       EXPECT_EQ(desc.dataHandle, nullptr);
     }
     for (size_t i = 0; i < good.size(); i++) {

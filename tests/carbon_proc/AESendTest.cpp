@@ -14,6 +14,7 @@
 #include <MacErrors.h>
 #include <MachineFolder.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -229,6 +230,26 @@ TEST_F(AESendTest, ApplicationsThatCannotStartAreReported) {
     params.launchAppSpec = &spec;
     params.launchControlFlags = launchContinue | launchNoFileFlags;
     EXPECT_EQ(LaunchApplication(&params), row.expected) << row.path;
+  }
+}
+
+// A header announcing one byte more than a frame may hold breaks the stream as soon as it
+// arrives, instead of leaving the reader waiting for a body that will never be taken.
+TEST(FrameReader, HeaderPastTheFrameLimitBreaksTheStreamAtOnce) {
+  for (uint32_t length : {carbon::kMaxFrameBody, carbon::kMaxFrameBody + 1}) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+    uint8_t header[carbon::kFrameHeaderSize];
+    carbon::PutFrameHeader(header, {carbon::kFrameReply, 7, length});
+    ASSERT_EQ(write(fds[0], header, sizeof header), ssize_t(sizeof header));
+    carbon::FrameReader reader;
+    carbon::FrameHeader got;
+    std::vector<uint8_t> body;
+    ASSERT_EQ(reader.Fill(fds[1]), carbon::WireStatus::kOK);
+    EXPECT_FALSE(reader.Next(&got, &body));
+    EXPECT_EQ(reader.Broken(), length > carbon::kMaxFrameBody) << length;
+    close(fds[0]);
+    close(fds[1]);
   }
 }
 

@@ -90,24 +90,43 @@ TEST_F(RecordStoreTest, BadIndexesAndAbsentStoresChangeNothing) {
   DictionaryRemoveMultiple(&absent, 0, 0);
 }
 
-TEST_F(RecordStoreTest, RemovalsShrinkWithoutSlack) {
-  Fill({std::string(2000, 'x')});
-  DictionaryRemove(&store_, 0);
-  EXPECT_EQ(DictionaryItems(&store_), 0);
-  EXPECT_EQ(store_.dataCapacity, 0);  // more than 1024 bytes of slack: resized to the total
-  EXPECT_EQ(GetHandleSize(store_.data), 0);
+// A removal shrinks a block to its exact size only when it leaves more than 1024 bytes of
+// slack: exactly 1024 stay. Data: 2000 + 24 bytes in a 3024-byte block; offsets: 600 records
+// in a 2596-byte block, whose threshold is 392 records (4 * 392 + 4 + 1024 = 2596).
+TEST_F(RecordStoreTest, RemovalsShrinkOnlyPastTheThreshold) {
+  struct Case {
+    SInt32 firstLength;  // record 0, before record 1 (24 bytes) is removed
+    SInt32 dataCapacity;
+  } dataCases[] = {{2000, 3024}, {1999, 1999}};
+  for (const Case &c : dataCases) {
+    Fill({std::string(2000, 'a'), std::string(24, 'b')});
+    ASSERT_EQ(store_.dataCapacity, 3024);
+    ASSERT_TRUE(Write(&store_, 0, std::string(size_t(c.firstLength), 'a')));
+    DictionaryRemove(&store_, 1);
+    EXPECT_EQ(store_.dataCapacity, c.dataCapacity) << c.firstLength;
+    EXPECT_EQ(GetHandleSize(store_.data), c.dataCapacity) << c.firstLength;
+    EXPECT_EQ(Contents(store_), std::vector<std::string>{std::string(size_t(c.firstLength), 'a')});
+    KillDictionary(&store_);
+    ASSERT_TRUE(InitDictionary(&store_));
+  }
 
-  Fill({"0", "1", "2", "3", "4"});
-  DictionaryRemoveMultiple(&store_, 0, 2);
-  EXPECT_EQ(Contents(store_), (std::vector<std::string>{"2", "3", "4"}));
-  DictionaryRemoveMultiple(&store_, 0, 3);  // reaches the last record: nothing
-  DictionaryRemoveMultiple(&store_, 1, 2);
-  EXPECT_EQ(DictionaryItems(&store_), 3);
-
-  for (int i = 0; i < 600; i++) ASSERT_TRUE(DictionaryAppend(&store_));
-  DictionaryRemoveMultiple(&store_, 0, 590);
-  EXPECT_EQ(store_.offsetsCapacity, 4 * 13 + 4);
-  EXPECT_TRUE(DictionaryCheck(&store_));
+  struct OffsetsCase {
+    SInt32 kept;
+    SInt32 offsetsCapacity;
+  } offsetsCases[] = {{392, 2596}, {391, 4 * 391 + 4}};
+  std::vector<std::string> numbers;
+  for (int i = 0; i < 600; i++) numbers.push_back(std::to_string(i));
+  for (const OffsetsCase &c : offsetsCases) {
+    Fill(numbers);
+    ASSERT_EQ(store_.offsetsCapacity, 2596);
+    DictionaryRemoveMultiple(&store_, 0, 600 - c.kept);
+    EXPECT_EQ(store_.offsetsCapacity, c.offsetsCapacity) << c.kept;
+    EXPECT_EQ(GetHandleSize(store_.offsets), c.offsetsCapacity) << c.kept;
+    EXPECT_EQ(Contents(store_).front(), std::to_string(600 - c.kept));
+    EXPECT_TRUE(DictionaryCheck(&store_));
+    KillDictionary(&store_);
+    ASSERT_TRUE(InitDictionary(&store_));
+  }
 }
 
 // Random operations against a vector of strings; the invariants hold after each one.
