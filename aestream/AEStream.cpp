@@ -22,6 +22,7 @@ SInt32 OpenStreamFrame(AEStream *stream, UInt32 kind, AEDesc *desc, const DescTy
   *stream = frame;
   frame->keyPending = false;
   frame->key = 0;
+  frame->failure = noErr;
   frame->kind = kind;
   frame->recordType = typeAERecord;
   AEInitializeDesc(&frame->desc);
@@ -33,16 +34,28 @@ SInt32 OpenStreamFrame(AEStream *stream, UInt32 kind, AEDesc *desc, const DescTy
   return noErr;
 }
 
-// Pops the top frame, moving its descriptor to *desc (which then belongs to the caller).
+// Pops the top frame, moving its descriptor to *desc (which then belongs to the caller). A
+// frame that lost a value answers that failure, with *desc disposed.
 SInt32 CloseStreamFrame(AEStream *stream, UInt32 *kind, AEDesc *desc, DescType *recordType) {
   StreamFrame *frame = *stream;
   if (frame == nullptr) return streamNestingErr;
   if (kind != nullptr) *kind = frame->kind;
   *desc = frame->desc;
   if (recordType != nullptr) *recordType = frame->recordType;
+  SInt32 failure = frame->failure;
   *stream = frame->next;
   DisposePtr(reinterpret_cast<Ptr>(frame));
-  return noErr;
+  if (failure != noErr) AEDisposeDesc(desc);
+  return failure;
+}
+
+// Keeps the first failure of a value meant for the top frame (misuse is not kept: the call
+// that made it has answered it). Returns err.
+SInt32 Remember(AEStream *stream, SInt32 err) {
+  if (err != noErr && err != streamNestingErr && *stream != nullptr && (*stream)->failure == noErr) {
+    (*stream)->failure = err;
+  }
+  return err;
 }
 
 // Whether the top frame takes a value now: an empty frame always, a list only without a
@@ -62,15 +75,13 @@ SInt32 CheckFrameAcceptsValue(const StreamFrame *top) {
   }
 }
 
-SInt32 AddPtrToCurrentFrame(AEStream *stream, DescType type, const void *data, Size size) {
-  StreamFrame *top = *stream;
-  SInt32 err = CheckFrameAcceptsValue(top);
-  if (err != noErr) return err;
+SInt32 PutPtr(StreamFrame *top, DescType type, const void *data, Size size) {
   switch (top->kind) {
-    case kStreamFrameEmpty:
-      err = AECreateDesc(type, data, size, &top->desc);
+    case kStreamFrameEmpty: {
+      SInt32 err = AECreateDesc(type, data, size, &top->desc);
       if (err == noErr) top->kind = kStreamFrameDesc;
       return err;
+    }
     case kStreamFrameList:
       return AEPutPtr(&top->desc, 0, type, data, size);
     default:
@@ -79,21 +90,29 @@ SInt32 AddPtrToCurrentFrame(AEStream *stream, DescType type, const void *data, S
   }
 }
 
-SInt32 AddDescToCurrentFrame(AEStream *stream, const AEDesc *desc) {
-  StreamFrame *top = *stream;
-  SInt32 err = CheckFrameAcceptsValue(top);
-  if (err != noErr) return err;
+SInt32 PutDesc(StreamFrame *top, const AEDesc *desc) {
   switch (top->kind) {
-    case kStreamFrameEmpty:
-      err = AEDuplicateDesc(desc, &top->desc);
+    case kStreamFrameEmpty: {
+      SInt32 err = AEDuplicateDesc(desc, &top->desc);
       if (err == noErr) top->kind = kStreamFrameDesc;
       return err;
+    }
     case kStreamFrameList:
       return AEPutDesc(&top->desc, 0, desc);
     default:
       top->keyPending = false;
       return AEPutParamDesc(&top->desc, top->key, desc);
   }
+}
+
+SInt32 AddPtrToCurrentFrame(AEStream *stream, DescType type, const void *data, Size size) {
+  SInt32 err = CheckFrameAcceptsValue(*stream);
+  return err != noErr ? err : Remember(stream, PutPtr(*stream, type, data, size));
+}
+
+SInt32 AddDescToCurrentFrame(AEStream *stream, const AEDesc *desc) {
+  SInt32 err = CheckFrameAcceptsValue(*stream);
+  return err != noErr ? err : Remember(stream, PutDesc(*stream, desc));
 }
 
 // Writes a closed nested value into the new top frame and disposes it in every case.
@@ -137,8 +156,8 @@ SInt32 AEStream_Open(AEStream *stream) {
 SInt32 AEStream_OpenRecord(AEStream *stream, DescType recordType) {
   AERecord record;
   OSErr err = AECreateList(nullptr, 0, true, &record);
-  if (err != noErr) return err;
-  return OpenStreamFrame(stream, kStreamFrameRecord, &record, &recordType);
+  if (err != noErr) return Remember(stream, err);
+  return Remember(stream, OpenStreamFrame(stream, kStreamFrameRecord, &record, &recordType));
 }
 
 SInt32 AEStream_SetRecordType(AEStream *stream, DescType recordType) {
@@ -151,8 +170,8 @@ SInt32 AEStream_SetRecordType(AEStream *stream, DescType recordType) {
 SInt32 AEStream_OpenList(AEStream *stream) {
   AEDescList list;
   OSErr err = AECreateList(nullptr, 0, false, &list);
-  if (err != noErr) return err;
-  return OpenStreamFrame(stream, kStreamFrameList, &list, nullptr);
+  if (err != noErr) return Remember(stream, err);
+  return Remember(stream, OpenStreamFrame(stream, kStreamFrameList, &list, nullptr));
 }
 
 SInt32 AEStream_CloseRecord(AEStream *stream) {
@@ -160,7 +179,7 @@ SInt32 AEStream_CloseRecord(AEStream *stream) {
   DescType recordType = typeAERecord;
   AEDesc record;
   SInt32 err = CloseStreamFrame(stream, &kind, &record, &recordType);
-  if (err != noErr) return err;
+  if (err != noErr) return Remember(stream, err);
   if (kind != kStreamFrameRecord) {
     AEDisposeDesc(&record);
     return streamNestingErr;
@@ -172,7 +191,7 @@ SInt32 AEStream_CloseRecord(AEStream *stream) {
     AEDisposeDesc(&record);
     if (err != noErr) {
       AEDisposeDesc(&coerced);
-      return err;
+      return Remember(stream, err);
     }
     record = coerced;
   }
@@ -183,7 +202,7 @@ SInt32 AEStream_CloseList(AEStream *stream) {
   UInt32 kind = kStreamFrameEmpty;
   AEDesc list;
   SInt32 err = CloseStreamFrame(stream, &kind, &list, nullptr);
-  if (err != noErr) return err;
+  if (err != noErr) return Remember(stream, err);
   if (kind != kStreamFrameList) {
     AEDisposeDesc(&list);
     return streamNestingErr;
@@ -216,7 +235,16 @@ SInt32 AEStream_WriteAEDesc(AEStream *stream, const AEDesc *desc) {
 
 SInt32 AEStream_Close(AEStream *stream, AEDesc *result) {
   if (*stream == nullptr) return streamNestingErr;
-  CloseStreamFrame(stream, nullptr, result, nullptr);
+  SInt32 failure = noErr;
+  for (const StreamFrame *frame = *stream; frame != nullptr && failure == noErr; frame = frame->next) {
+    failure = frame->failure;
+  }
+  SInt32 err = CloseStreamFrame(stream, nullptr, result, nullptr);
+  if (failure != noErr) {
+    if (err == noErr) AEDisposeDesc(result);
+    AEStream_Dispose(stream);
+    return failure;
+  }
   if (*stream == nullptr) return noErr;
   // Unbalanced: the caller has the top frame's descriptor; nobody can use the rest again.
   AEStream_Dispose(stream);
@@ -224,6 +252,9 @@ SInt32 AEStream_Close(AEStream *stream, AEDesc *result) {
 }
 
 void AEStream_Dispose(AEStream *stream) {
-  AEDesc desc;
-  while (CloseStreamFrame(stream, nullptr, &desc, nullptr) == noErr) AEDisposeDesc(&desc);
+  while (*stream != nullptr) {
+    AEDesc desc;
+    CloseStreamFrame(stream, nullptr, &desc, nullptr);
+    AEDisposeDesc(&desc);
+  }
 }

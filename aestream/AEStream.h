@@ -6,6 +6,12 @@
 // bits: 0, streamNestingErr for misuse, or the Memory Manager's or Apple Event Manager's own
 // error passed through unchanged.
 //
+// A value that cannot be written (short memory, or an Apple Event Manager failure) is not
+// simply left out: the failure stays with the record, list or event it was meant for.
+// Closing that record or list answers the failure and passes it on to what encloses it, and
+// AEStream_Close answers it and hands back nothing, so that an event missing one of its
+// values is never sent. Misuse (streamNestingErr) is answered only by the call that made it.
+//
 // Ownership:
 // - Each frame is a Memory Manager pointer owned by the stream; the stream owns the
 //   descriptor of every open frame.
@@ -31,6 +37,7 @@ struct StreamFrame {
   DescType recordType;  // type given to a record frame's value when it is closed
   Boolean keyPending;   // a key has been given and not yet used
   AEKeyword key;        // the pending key
+  SInt32 failure;       // the first failure of a value meant for this frame; 0: none
 };
 
 typedef StreamFrame *AEStream;
@@ -74,8 +81,9 @@ SInt32 AEStream_WriteKeyDesc(AEStream *stream, AEKeyword key, DescType type, con
 SInt32 AEStream_WriteAEDesc(AEStream *stream, const AEDesc *desc);
 
 // Pops the bottom frame into *result (caller disposes). On an empty stream: streamNestingErr
-// and *result untouched. With frames still open above the bottom one: streamNestingErr, and
-// *result receives the top frame's descriptor; the rest are released.
+// and *result untouched. When a value could not be written: that failure, with every frame
+// released and *result the null descriptor. With frames still open above the bottom one:
+// streamNestingErr, and *result receives the top frame's descriptor; the rest are released.
 SInt32 AEStream_Close(AEStream *stream, AEDesc *result);
 
 // Releases every frame still open and its descriptor; the stream becomes null. Safe on an
