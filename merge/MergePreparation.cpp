@@ -1,5 +1,6 @@
 #include "merge/MergePreparation.h"
 
+#include <MacErrors.h>
 #include <MacMemory.h>
 
 #include <cstring>
@@ -147,10 +148,15 @@ Boolean StartEmailClientConnection(const char *clientName) {
   GetEmailClientInformation(creator, &info);
   if (!info.available) return false;
 
-  for (UInt16 i = 0; i < kMergeTemplates; i++) LoadPrepareHandle(&mergeParam[i], kTemplateCodes[i]);
+  // A template that could not be copied must not pass for an empty one.
+  Boolean loaded = true;
+  for (UInt16 i = 0; i < kMergeTemplates && loaded; i++) {
+    loaded = LoadPrepareHandle(&mergeParam[i], kTemplateCodes[i]);
+  }
   Handle fieldList = nullptr;
-  LoadPrepareHandle(&fieldList, kFieldListCode);
-  Boolean prepared = PrepareMergePlaces(fieldList != nullptr ? *fieldList : nullptr);
+  if (loaded) loaded = LoadPrepareHandle(&fieldList, kFieldListCode);
+  if (!loaded) TestError(memFullErr);
+  Boolean prepared = loaded && PrepareMergePlaces(fieldList != nullptr ? *fieldList : nullptr);
   DisposeHandle(fieldList);
   if (!prepared) return false;
   ReadMergeOptions();

@@ -132,10 +132,12 @@ OSErr PBDTGetAPPLSync(DTPBRec *paramBlock);         // ioFileCreator, ioIndex ->
 // Test and tool controls of this layer: a file-system fault hook, so that the Nth open,
 // read, write or rename fails with the given status. CarbonFailFileOp(op, n, status) lets n
 // more operations of that kind succeed and makes the one after fail, once; after < 0 turns
-// it off. Opens are FSpOpenDF, FSOpenFork and FSpCreate; reads FSRead and FSReadFork (the
-// failing read reads nothing); writes FSWrite, FSWriteFork, SetEOF and FSSetForkSize (the
-// failing write writes nothing); renames FSpRename, FSpExchangeFiles and FSExchangeObjects;
-// FSCreateFileUnicode counts as an open. The plug-in never calls it.
+// it off. It returns what the fault armed before still had to let through: < 0 once that
+// one has fired (or when none was armed). Opens are FSpOpenDF, FSOpenFork and FSpCreate;
+// reads FSRead and FSReadFork (the failing read reads nothing); writes FSWrite, FSWriteFork,
+// SetEOF and FSSetForkSize (the failing write writes nothing); renames FSpRename,
+// FSpExchangeFiles and FSExchangeObjects; FSCreateFileUnicode counts as an open. The plug-in
+// never calls it.
 enum CarbonFileOp {
   kCarbonFileOpen,
   kCarbonFileRead,
@@ -143,4 +145,4 @@ enum CarbonFileOp {
   kCarbonFileRename,
   kCarbonFileOpCount
 };
-void CarbonFailFileOp(CarbonFileOp op, long after, OSErr status);  // after < 0: off
+long CarbonFailFileOp(CarbonFileOp op, long after, OSErr status);  // after < 0: off

@@ -39,7 +39,9 @@ OSErr PtrAndHand(const void *src, Handle h, long size);     // appends to h
 OSErr HandToHand(Handle *h);  // replaces *h by a copy; the original stays the caller's
 
 // Test controls of this carbon layer; the plug-in never calls them.
-void CarbonSetHeapLimit(Size bytes);     // total bytes of live blocks allowed; <0: no limit
-void CarbonFailAllocationAfter(long n);  // the (n+1)th allocation from now fails; <0: off
-Size CarbonHeapInUse();                  // bytes held by live blocks
-long CarbonLiveBlocks();                 // live pointers and handles
+void CarbonSetHeapLimit(Size bytes);  // total bytes of live blocks allowed; <0: no limit
+// The (n+1)th allocation from now fails; n < 0: none. Returns how many allocations the
+// failure armed before still had to let through: < 0 once it has been used (or when none was).
+long CarbonFailAllocationAfter(long n);
+Size CarbonHeapInUse();   // bytes held by live blocks
+long CarbonLiveBlocks();  // live pointers and handles

@@ -533,8 +533,10 @@ OSErr FSDeleteObject(const FSRef *ref) {
   return StatusForErrno(errno);
 }
 
-void CarbonFailFileOp(CarbonFileOp op, long after, OSErr status) {
-  if (op < 0 || op >= kCarbonFileOpCount) return;
+long CarbonFailFileOp(CarbonFileOp op, long after, OSErr status) {
+  if (op < 0 || op >= kCarbonFileOpCount) return -1;
   std::lock_guard<std::mutex> guard(faultLock);
+  long left = faults[op].countdown;
   faults[op] = Fault{after < 0 ? -1 : after, status};
+  return left;
 }

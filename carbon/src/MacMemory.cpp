@@ -443,8 +443,8 @@ OSErr HandToHand(Handle *h) {
 void CarbonSetHeapLimit(Size bytes) {
   heapLimit.store(bytes);
 }
-void CarbonFailAllocationAfter(long n) {
-  failCountdown.store(n);
+long CarbonFailAllocationAfter(long n) {
+  return failCountdown.exchange(n);
 }
 Size CarbonHeapInUse() {
   return inUse.load();

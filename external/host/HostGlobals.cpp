@@ -36,16 +36,17 @@ const char *GetGlobalName(OSType code) {
   return nullptr;
 }
 
-void LoadPrepareHandle(Handle *out, OSType code) {
+Boolean LoadPrepareHandle(Handle *out, OSType code) {
   *out = nullptr;
   const char *name = GetGlobalName(code);
-  if (name == nullptr) return;
+  if (name == nullptr) return true;
   int32_t status = 0;
   char *value = GetGlobal(name, &status);
-  if (value == nullptr) return;
+  if (value == nullptr) return true;
   ReplaceCharacters(10, 13, value);
   size_t size = std::strlen(value) + 1;
   *out = NewHandle(Size(size));
   if (*out != nullptr) BlockMoveData(value, **out, Size(size));
   std::free(value);
+  return *out != nullptr;
 }

@@ -29,5 +29,7 @@ extern const HostGlobal hostGlobals[12];
 const char *GetGlobalName(OSType code);
 
 // The global of code in a new handle with CR line ends and its NUL; *out is null when the
-// global has no value or memory is short. Caller disposes *out.
-void LoadPrepareHandle(Handle *out, OSType code);
+// global has no value or memory is short. Caller disposes *out. False only when the global
+// has a value that could not be copied, so that a merge never goes on as if a template the
+// script set were empty.
+Boolean LoadPrepareHandle(Handle *out, OSType code);

@@ -4,7 +4,10 @@
 #include "external/host/HostCallbacks.h"
 #include "external/host/HostGlobals.h"
 
+#include <Files.h>
+#include <MacErrors.h>
 #include <MacMemory.h>
+#include <Processes.h>
 
 #include "store/Globals.h"
 #include "store/Preferences.h"
@@ -12,9 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,6 +34,7 @@ namespace {
 struct FakeHost {
   std::vector<std::vector<std::string>> calls;  // slot, arg1, arg2 (as text)
   std::optional<std::string> answer;
+  std::map<std::string, std::string> globals;  // answers of GetGlobal by name, before `answer`
   int32_t status = 0;
   int32_t arrayCount = 0;
   std::set<char *> lent;
@@ -44,8 +52,9 @@ char *Slot_(intptr_t a1, intptr_t a2, intptr_t a3, int32_t *status) {
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (Slot == kXSlotGetArray) reinterpret_cast<XArrayBlock *>(a3)->count = host.arrayCount;
   *status = host.status;
-  if (!host.answer) return nullptr;
-  char *copy = strdup(host.answer->c_str());
+  auto global = Slot == kXSlotGetGlobal ? host.globals.find(text(a1)) : host.globals.end();
+  if (global == host.globals.end() && !host.answer) return nullptr;
+  char *copy = strdup(global != host.globals.end() ? global->second.c_str() : host.answer->c_str());
   host.lent.insert(copy);
   return copy;
 }
@@ -197,19 +206,141 @@ TEST_F(External, KillSavesTheTextForTheNextInit) {
   Call({"Init"});  // a second "Init" releases the first store
 }
 
-TEST_F(External, AllocationFailuresAnswerFalse) {
-  for (long failAt = 0; failAt < 12; failAt++) {
-    Call({"Kill"});
-    CarbonFailAllocationAfter(failAt);
-    std::string init = Call({"Init"});
-    std::string added = init == "false" ? "skipped" : Call({"AddD", ",,a,b"});
-    std::string cleared = init == "false" ? "skipped" : (Call({"Cler"}), Call({"Itms"}));
-    CarbonFailAllocationAfter(-1);
-    // The store's two blocks are the first two allocations of "Init".
-    EXPECT_EQ(init, failAt < 2 ? "false" : "(null)") << failAt;
-    EXPECT_TRUE(added == "true" || added == "false" || added == "skipped") << failAt;
-    // "Cler" either emptied the store or, short of memory, kept what it had.
-    EXPECT_TRUE(cleared == "0" || cleared == (added == "true" ? "1" : "0") || cleared == "skipped") << failAt;
+// A whole merge as a script makes it, through the entry point, into the Emailer stand-in:
+// three records, the templates in host globals, five messages (the fifth hides Emailer) and
+// the text that "Kill" keeps for the next "Init".
+using Step = std::vector<std::optional<std::string>>;
+const Step kMergeScript[] = {
+    {"Init"},
+    {"AddD", "\t\xFFJo\tjo@example.com"},
+    {"AddD", "\t\xFFKim\tkim@example.com"},
+    {"AddD", "\t\xFFLee\tlee@example.com"},
+    {"Strt", "Emailer"},
+    {"Merg", "", "0"},
+    {"Merg", "", "1"},
+    {"Merg", "", "2"},
+    {"Merg", "", "1"},
+    {"Merg", "", "0"},
+    {"Fnsh"},
+    {"Kill", "new text"},
+};
+constexpr size_t kScriptSteps = std::size(kMergeScript);
+
+// A failure injected into one kind of operation: arms it to let `after` operations through,
+// and disarms it, answering whether it is still unused.
+struct Injection {
+  std::function<void(long after)> arm;
+  std::function<long()> disarm;  // what the armed failure still had to let through; < 0: used
+};
+
+class ExternalMerge : public External {
+ protected:
+  static void SetUpTestSuite() {
+    External::SetUpTestSuite();
+    std::string install = std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/apps/bin/Emailer --install '" +
+                          std::getenv("QUILLCAST_HOME") + "/Applications' >/dev/null";
+    ASSERT_EQ(std::system(install.c_str()), 0);
+  }
+  static void TearDownTestSuite() {
+    ProcessSerialNumber psn = {0, kNoProcess};
+    while (GetNextProcess(&psn) == noErr) kill(pid_t(psn.lowLongOfPSN), SIGTERM);
+  }
+  void SetUp() override {
+    External::SetUp();
+    host = FakeHost{};
+    host.globals = {{"_QLXfields", "Name\nMail"},
+                    {"_QLXsubject", "Hello \xC7Name\xC8"},
+                    {"_QLXmessage", "Dear \xC7Name\xC8,\nyou are number \xC7\xA4\xC6\xC8."},
+                    {"_QLXto", "\xC7Name\xC8 <\xC7Mail\xC8>"}};
+    ResetPreferences();
+    ASSERT_EQ(Run(), Expected(kScriptSteps));  // launches Emailer
+    blocks_ = CarbonLiveBlocks();
+  }
+
+  // The preferences file as the last run left it, or "(null)".
+  static std::string SavedText() {
+    char *text = LoadPreferences();
+    std::string saved = text ? text : "(null)";
+    std::free(text);
+    return saved;
+  }
+  static void ResetPreferences() {
+    Call({"Init"});
+    Call({"Kill", "old text"});
+  }
+
+  // Runs the script with the injected failure armed; *failedAt is the step that used it, or
+  // kScriptSteps when none did.
+  static std::vector<std::string> Run(const Injection *injection = nullptr, long after = 0,
+                                      size_t *failedAt = nullptr) {
+    std::vector<std::string> answers;
+    size_t failed = kScriptSteps;
+    if (injection != nullptr) injection->arm(after);
+    for (size_t i = 0; i < kScriptSteps; i++) {
+      answers.push_back(Call(kMergeScript[i]));
+      if (injection == nullptr || failed != kScriptSteps) continue;
+      long left = injection->disarm();
+      if (left < 0) {
+        failed = i;
+      } else {
+        injection->arm(left);
+      }
+    }
+    if (injection != nullptr) injection->disarm();
+    if (failedAt != nullptr) *failedAt = failed;
+    return answers;
+  }
+
+  // The answers of a run whose failure met step `failed`: that step fails (an "Init" that
+  // finds no preferences answers nothing) and so does what needed it; the rest answer as
+  // usual. With no store, records are neither added nor merged; without "Strt", nothing is
+  // merged.
+  static std::vector<std::string> Expected(size_t failed, const std::string &initAnswer = "false") {
+    std::vector<std::string> answers = {"old text", "true", "true", "true", "true",   "true",
+                                        "true",     "true", "true", "true", "(null)", "(null)"};
+    if (failed >= kScriptSteps) return answers;
+    const std::string &selector = *kMergeScript[failed][0];
+    if (selector == "Strt" || selector == "Merg") answers[failed] = "false";
+    if (selector == "Init") answers[failed] = initAnswer;
+    for (size_t i = failed + 1; i < kScriptSteps; i++) {
+      const std::string &later = *kMergeScript[i][0];
+      bool noStore = selector == "Init" && initAnswer == "false";
+      if ((noStore && (later == "AddD" || later == "Merg")) || (selector == "Strt" && later == "Merg")) {
+        answers[i] = "false";
+      }
+    }
+    return answers;
+  }
+
+  // Fails each operation of the injection's kind in turn until the failure goes unused:
+  // every run answers exactly, leaks no block, releases every host string once, and leaves
+  // either the old preferences or the new ones.
+  void FailEachInTurn(const Injection &injection, const std::string &initAnswer) {
+    for (long after = 0;; after++) {
+      ResetPreferences();
+      size_t failed = 0;
+      std::vector<std::string> answers = Run(&injection, after, &failed);
+      EXPECT_EQ(answers, Expected(failed, initAnswer)) << "failing operation " << after;
+      EXPECT_EQ(CarbonLiveBlocks(), blocks_) << "failing operation " << after;
+      EXPECT_TRUE(host.lent.empty()) << "failing operation " << after;
+      std::string saved = SavedText();
+      EXPECT_EQ(saved, failed == kScriptSteps - 1 ? "old text" : "new text") << "failing operation " << after;
+      if (failed == kScriptSteps || after > 5000) break;
+    }
+  }
+};
+
+TEST_F(ExternalMerge, EveryAllocationFailureAnswersExactlyAndLeaksNothing) {
+  Injection allocations = {[](long after) { CarbonFailAllocationAfter(after); },
+                           [] { return CarbonFailAllocationAfter(-1); }};
+  FailEachInTurn(allocations, "false");
+}
+
+TEST_F(ExternalMerge, EveryFileFailureAnswersExactlyAndKeepsThePreferencesWhole) {
+  for (CarbonFileOp op : {kCarbonFileOpen, kCarbonFileRead, kCarbonFileWrite, kCarbonFileRename}) {
+    Injection files = {[op](long after) { CarbonFailFileOp(op, after, ioErr); },
+                       [op] { return CarbonFailFileOp(op, -1, noErr); }};
+    FailEachInTurn(files, "(null)");
   }
 }
 
