@@ -2,6 +2,7 @@
 // that form, so the writer adds the header and copies; the reader checks every byte of the
 // content against the rules before it copies anything.
 #include <AEDataModel.h>
+#include <Endian.h>
 #include <MacErrors.h>
 
 #include "AEStorage.h"
@@ -10,22 +11,21 @@
 
 namespace {
 
-bool ValidItems(const uint8_t *bytes, size_t size, size_t at, int depth, bool isList, size_t *end) {
-  if (depth > int(kAEFlatMaxDepth) || size - at < 4) return false;
-  uint32_t count = GetBigEndian32(bytes + at);
-  at += 4;
-  if (count > (size - at) / kAEFlatItemHeaderSize) return false;
+// count, then count items, each of whose content is valid; list items have no key.
+bool ValidItems(ByteReader *items, int depth, bool isList) {
+  uint32_t count = 0;
+  if (depth > int(kAEFlatMaxDepth) || !ReadBigEndian32(items, &count)) return false;
+  if (count > items->rest.size() / kAEFlatItemHeaderSize) return false;  // refused before any is read
   for (uint32_t i = 0; i < count; i++) {
-    if (size - at < kAEFlatItemHeaderSize) return false;
-    AEKeyword key = GetBigEndian32(bytes + at);
-    DescType type = GetBigEndian32(bytes + at + 4);
-    uint32_t length = GetBigEndian32(bytes + at + 8);
-    at += kAEFlatItemHeaderSize;
-    if (length > size - at || (isList && key != typeWildCard)) return false;
-    if (!ae::ValidContent(type, bytes + at, length, depth)) return false;
-    at += length;
+    uint32_t key = 0, type = 0, length = 0;
+    ByteReader content;
+    if (!ReadBigEndian32(items, &key) || !ReadBigEndian32(items, &type) || !ReadBigEndian32(items, &length) ||
+        !ReadInnerReader(items, length, &content)) {
+      return false;
+    }
+    if (isList && key != typeWildCard) return false;
+    if (!ae::ValidContent(type, content.rest.data(), content.rest.size(), depth)) return false;
   }
-  *end = at;
   return true;
 }
 
@@ -35,19 +35,20 @@ namespace ae {
 
 bool ValidContent(DescType type, const uint8_t *bytes, size_t size, int depth) {
   if (size == 0) return !IsCompositeType(type);
-  if (size < 4) return false;
-  size_t end = 0;
-  switch (GetBigEndian32(bytes)) {
+  ByteReader content = ByteReaderOver(bytes, size);
+  uint32_t form = 0;
+  if (!ReadBigEndian32(&content, &form)) return false;
+  switch (form) {
     case kAEFlatFormData:
-      return size > 4 && !IsCompositeType(type);
+      return !content.rest.empty() && !IsCompositeType(type);
     case kAEFlatFormList:
-      return type == typeAEList && ValidItems(bytes, size, 4, depth + 1, true, &end) && end == size;
+      return type == typeAEList && ValidItems(&content, depth + 1, true) && ReadToTheEnd(content);
     case kAEFlatFormRecord:
-      return type != typeAEList && type != typeAppleEvent &&
-             ValidItems(bytes, size, 4, depth + 1, false, &end) && end == size;
+      return type != typeAEList && type != typeAppleEvent && ValidItems(&content, depth + 1, false) &&
+             ReadToTheEnd(content);
     case kAEFlatFormEvent:
-      return type == typeAppleEvent && ValidItems(bytes, size, 4, depth + 1, false, &end) &&
-             ValidItems(bytes, size, end, depth + 1, false, &end) && end == size;
+      return type == typeAppleEvent && ValidItems(&content, depth + 1, false) &&
+             ValidItems(&content, depth + 1, false) && ReadToTheEnd(content);
     default:
       return false;
   }
@@ -79,16 +80,19 @@ OSStatus AEFlattenDesc(const AEDesc *theAEDesc, Ptr buffer, Size bufferSize, Siz
 OSStatus AEUnflattenDescSafe(const void *buffer, Size bufferSize, AEDesc *result) {
   if (result == nullptr) return paramErr;
   AEInitializeDesc(result);
-  const auto *bytes = static_cast<const uint8_t *>(buffer);
-  if (bytes == nullptr || bufferSize < Size(kAEFlatHeaderSize)) return paramErr;
-  if (GetBigEndian32(bytes) != kAEFlatMagic || GetBigEndian32(bytes + 4) != kAEFlatVersion) return paramErr;
-  DescType type = GetBigEndian32(bytes + 8);
-  size_t length = GetBigEndian32(bytes + 12);
-  if (length != size_t(bufferSize) - kAEFlatHeaderSize) return paramErr;
-  const uint8_t *content = bytes + kAEFlatHeaderSize;
-  if (!ae::ValidContent(type, content, length, 0)) return paramErr;
+  if (buffer == nullptr || bufferSize < 0) return paramErr;
+  ByteReader flat = ByteReaderOver(buffer, size_t(bufferSize));
+  uint32_t magic = 0, version = 0, type = 0, length = 0;
+  ByteReader content;
+  if (!ReadBigEndian32(&flat, &magic) || !ReadBigEndian32(&flat, &version) ||
+      !ReadBigEndian32(&flat, &type) || !ReadBigEndian32(&flat, &length) ||
+      !ReadInnerReader(&flat, length, &content) || !ReadToTheEnd(flat)) {
+    return paramErr;
+  }
+  if (magic != kAEFlatMagic || version != kAEFlatVersion) return paramErr;
+  if (!ae::ValidContent(type, content.rest.data(), length, 0)) return paramErr;
   Handle h;
-  OSErr err = ae::NewContentHandle({type, content, length, true}, &h);
+  OSErr err = ae::NewContentHandle({type, content.rest.data(), length, true}, &h);
   if (err != noErr) return err;
   result->descriptorType = type;
   result->dataHandle = h;

@@ -53,10 +53,10 @@ void PutFrameHeader(uint8_t *at, const FrameHeader &header) {
 }
 
 bool GetFrameHeader(const uint8_t *at, FrameHeader *header) {
-  header->kind = GetBigEndian32(at);
-  header->sequence = GetBigEndian32(at + 4);
-  header->length = GetBigEndian32(at + 8);
-  return KnownKind(header->kind) && header->length <= kMaxFrameBody;
+  ByteReader bytes = ByteReaderOver(at, kFrameHeaderSize);
+  return ReadBigEndian32(&bytes, &header->kind) && ReadBigEndian32(&bytes, &header->sequence) &&
+         ReadBigEndian32(&bytes, &header->length) && KnownKind(header->kind) &&
+         header->length <= kMaxFrameBody;
 }
 
 WireStatus WriteAll(int fd, const void *bytes, size_t count, int64_t deadline) {
@@ -128,9 +128,11 @@ bool FrameReader::Next(FrameHeader *header, std::vector<uint8_t> *body) {
     broken_ = true;
     return false;
   }
-  if (end_ - used_ - kFrameHeaderSize < header->length) return false;
-  const uint8_t *start = buffer_.data() + used_ + kFrameHeaderSize;
-  body->assign(start, start + header->length);
+  ByteReader rest =
+      ByteReaderOver(buffer_.data() + used_ + kFrameHeaderSize, end_ - used_ - kFrameHeaderSize);
+  std::span<const uint8_t> bytes;
+  if (!ReadByteRun(&rest, header->length, &bytes)) return false;  // the body has not all arrived
+  body->assign(bytes.begin(), bytes.end());
   used_ += kFrameHeaderSize + header->length;
   if (used_ == end_) used_ = end_ = 0;
   return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <Dialogs.h>
+#include <Endian.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,9 @@ struct ItemTemplate {
   Rect bounds;
   std::string text;  // Mac OS Roman
 };
+
+// A rectangle as resources hold it: top, left, bottom, right.
+bool ReadRect(ByteReader *reader, Rect *rect);
 
 // The items of a 'DITL' resource's bytes; false when they are damaged.
 bool ParseItemList(const uint8_t *data, size_t size, std::vector<ItemTemplate> *items);

@@ -12,6 +12,7 @@
 #include <ResourceFormat.h>
 #include <Resources.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -194,25 +195,30 @@ bool TakeResource(ResType type, SInt16 id, std::vector<uint8_t> *data) {
   return true;
 }
 
-Rect ReadRect(const uint8_t *at) {
-  return Rect{SInt16(GetBigEndian16(at)), SInt16(GetBigEndian16(at + 2)), SInt16(GetBigEndian16(at + 4)),
-              SInt16(GetBigEndian16(at + 6))};
-}
-
 }  // namespace
 
 DialogRef GetNewDialog(SInt16 dialogID, void *, WindowRef) {
   using namespace carbon::rsrc;
   std::vector<uint8_t> bytes;
   if (!TakeResource(kDialogResType, dialogID, &bytes)) return nullptr;
-  if (bytes.size() < kDialogTitleAt + 1 || bytes.size() < kDialogTitleAt + 1 + bytes[kDialogTitleAt])
+  static_assert(kDialogBoundsAt == 0 && kDialogVisibleAt >= sizeof(Rect) && kDialogItemsAt > kDialogVisibleAt &&
+                kDialogTitleAt >= kDialogItemsAt + 2);
+  ByteReader dlog = ByteReaderOver(bytes.data(), bytes.size());
+  Rect bounds{};
+  uint8_t visibleByte = 0, titleLength = 0;
+  uint16_t itemsID = 0;
+  std::span<const uint8_t> titleBytes;
+  if (!carbon::ReadRect(&dlog, &bounds) || !ReadByteRun(&dlog, kDialogVisibleAt - sizeof(Rect), nullptr) ||
+      !ReadByte(&dlog, &visibleByte) || !ReadByteRun(&dlog, kDialogItemsAt - kDialogVisibleAt - 1, nullptr) ||
+      !ReadBigEndian16(&dlog, &itemsID) || !ReadByteRun(&dlog, kDialogTitleAt - kDialogItemsAt - 2, nullptr) ||
+      !ReadByte(&dlog, &titleLength) || !ReadByteRun(&dlog, titleLength, &titleBytes)) {
     return nullptr;
-  Rect bounds = ReadRect(&bytes[kDialogBoundsAt]);
-  bool visible = bytes[kDialogVisibleAt] != 0;
-  std::string title(reinterpret_cast<const char *>(&bytes[kDialogTitleAt + 1]), bytes[kDialogTitleAt]);
+  }
+  bool visible = visibleByte != 0;
+  std::string title(titleBytes.begin(), titleBytes.end());
   std::vector<uint8_t> itemList;
   std::vector<carbon::ItemTemplate> templates;
-  if (!TakeResource(kDialogItemListResType, SInt16(GetBigEndian16(&bytes[kDialogItemsAt])), &itemList) ||
+  if (!TakeResource(kDialogItemListResType, SInt16(itemsID), &itemList) ||
       !carbon::ParseItemList(itemList.data(), itemList.size(), &templates)) {
     return nullptr;
   }

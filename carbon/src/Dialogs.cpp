@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -77,13 +78,16 @@ void LogAlert(SInt16 alertID) {
 }
 
 DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
-  std::vector<uint8_t> alert;
+  std::vector<uint8_t> data;
+  if (!carbon::CopyChainResource(kAlertResType, alertID, &data)) return -1;
+  ByteReader alert = ByteReaderOver(data.data(), data.size());
+  uint16_t itemsID = 0, defaultWord = 0;
   std::vector<carbon::ItemTemplate> items;
-  if (!carbon::CopyChainResource(kAlertResType, alertID, &alert) || alert.size() < carbon::rsrc::kAlertSize ||
-      !ReadItemList(SInt16(GetBigEndian16(&alert[carbon::rsrc::kAlertItemsAt])), &items)) {
+  if (!ReadByteRun(&alert, carbon::rsrc::kAlertItemsAt, nullptr) || !ReadBigEndian16(&alert, &itemsID) ||
+      !ReadBigEndian16(&alert, &defaultWord) || !ReadItemList(SInt16(itemsID), &items)) {
     return -1;
   }
-  DialogItemIndex defaultItem = DialogItemIndex(GetBigEndian16(&alert[carbon::rsrc::kAlertDefaultAt]));
+  DialogItemIndex defaultItem = DialogItemIndex(defaultWord);
   std::lock_guard<std::mutex> guard(alertLock);
   std::string text;
   for (const carbon::ItemTemplate &item : items) {
@@ -103,21 +107,32 @@ DialogItemIndex ShowAlert(SInt16 alertID, const char *kind) {
 
 namespace carbon {
 
+bool ReadRect(ByteReader *reader, Rect *rect) {
+  uint16_t top = 0, left = 0, bottom = 0, right = 0;
+  if (!ReadBigEndian16(reader, &top) || !ReadBigEndian16(reader, &left) || !ReadBigEndian16(reader, &bottom) ||
+      !ReadBigEndian16(reader, &right)) {
+    return false;
+  }
+  *rect = Rect{SInt16(top), SInt16(left), SInt16(bottom), SInt16(right)};
+  return true;
+}
+
 bool ParseItemList(const uint8_t *data, size_t size, std::vector<ItemTemplate> *items) {
-  if (size < 2) return false;
-  size_t count = GetBigEndian16(data);
-  size_t at = 2;
+  ByteReader list = ByteReaderOver(data, size);
+  uint16_t count = 0;
+  if (!ReadBigEndian16(&list, &count)) return false;
   for (size_t i = 0; i < count; i++) {
-    if (at + rsrc::kItemHeaderSize + 1 > size) return false;
-    size_t length = data[at + rsrc::kItemTextAt];
-    size_t textAt = at + rsrc::kItemTextAt + 1;
-    if (textAt + length > size) return false;
-    const uint8_t *bounds = data + at + rsrc::kItemBoundsAt;
-    Rect box{SInt16(GetBigEndian16(bounds)), SInt16(GetBigEndian16(bounds + 2)),
-             SInt16(GetBigEndian16(bounds + 4)), SInt16(GetBigEndian16(bounds + 6))};
-    items->push_back({DialogItemType(GetBigEndian16(data + at)), box,
-                      std::string(reinterpret_cast<const char *>(data + textAt), length)});
-    at = textAt + length;
+    uint16_t kind = 0;
+    Rect box{};
+    uint8_t length = 0;
+    std::span<const uint8_t> text;
+    ByteReader header;
+    if (!ReadInnerReader(&list, rsrc::kItemTextAt, &header) || !ReadBigEndian16(&header, &kind) ||
+        !ReadByteRun(&header, rsrc::kItemBoundsAt - sizeof kind, nullptr) || !ReadRect(&header, &box) ||
+        !ReadByte(&list, &length) || !ReadByteRun(&list, length, &text)) {
+      return false;
+    }
+    items->push_back({DialogItemType(kind), box, std::string(text.begin(), text.end())});
   }
   return true;
 }

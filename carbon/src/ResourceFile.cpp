@@ -14,15 +14,30 @@ namespace carbon {
 
 namespace {
 
-bool ParseEntries(const std::vector<uint8_t> &bytes, std::vector<ResourceEntry> *entries) {
-  uint64_t count = GetBigEndian32(&bytes[rsrc::kCountAt]);
-  uint64_t tableEnd = rsrc::kHeaderSize + count * rsrc::kEntrySize;
-  if (tableEnd > bytes.size()) return false;
-  entries->reserve(size_t(count));
-  for (uint64_t i = 0; i < count; i++) {
-    const uint8_t *at = &bytes[rsrc::kHeaderSize + i * rsrc::kEntrySize];
-    ResourceEntry entry{GetBigEndian32(at + rsrc::kTypeAt), int16_t(GetBigEndian16(at + rsrc::kIDAt)),
-                        GetBigEndian32(at + rsrc::kOffsetAt), GetBigEndian32(at + rsrc::kLengthAt)};
+// The header's count, then that many entries, each of whose data lies past the table and
+// inside the file.
+bool ReadHeaderAndTable(const std::vector<uint8_t> &bytes, std::vector<ResourceEntry> *entries) {
+  ByteReader file = ByteReaderOver(bytes.data(), bytes.size());
+  uint32_t magic = 0, count = 0;
+  uint16_t version = 0;
+  ByteReader table;
+  if (!ReadBigEndian32(&file, &magic) || !ReadBigEndian16(&file, &version) ||
+      !ReadByteRun(&file, 2, nullptr) || !ReadBigEndian32(&file, &count) || !ReadByteRun(&file, 4, nullptr) ||
+      !ReadInnerReader(&file, size_t(count) * rsrc::kEntrySize, &table)) {
+    return false;
+  }
+  if (magic != rsrc::kMagic || version != rsrc::kVersion) return false;
+  const uint64_t tableEnd = bytes.size() - file.rest.size();
+  entries->reserve(count);
+  for (uint32_t i = 0; i < count; i++) {
+    ResourceEntry entry{};
+    uint16_t id = 0;
+    if (!ReadBigEndian32(&table, &entry.type) || !ReadBigEndian16(&table, &id) ||
+        !ReadByteRun(&table, 2, nullptr) || !ReadBigEndian32(&table, &entry.offset) ||
+        !ReadBigEndian32(&table, &entry.length)) {
+      return false;
+    }
+    entry.id = int16_t(id);
     if (entry.offset < tableEnd || uint64_t(entry.offset) + entry.length > bytes.size()) return false;
     entries->push_back(entry);
   }
@@ -34,12 +49,8 @@ bool ParseEntries(const std::vector<uint8_t> &bytes, std::vector<ResourceEntry> 
 OSErr ParseResourceMap(std::vector<uint8_t> bytes, ResourceMap *map) {
   map->bytes.clear();
   map->entries.clear();
-  if (bytes.size() < rsrc::kHeaderSize || GetBigEndian32(&bytes[rsrc::kMagicAt]) != rsrc::kMagic ||
-      GetBigEndian16(&bytes[rsrc::kVersionAt]) != rsrc::kVersion) {
-    return mapReadErr;
-  }
   std::vector<ResourceEntry> entries;
-  if (!ParseEntries(bytes, &entries)) return mapReadErr;
+  if (!ReadHeaderAndTable(bytes, &entries)) return mapReadErr;
   map->bytes = std::move(bytes);
   map->entries = std::move(entries);
   return noErr;
@@ -62,17 +73,17 @@ void FlipResourceToHost(ResType type, std::span<uint8_t> data) {
 }
 
 bool StringListItem(std::span<const uint8_t> data, int index, std::string *item) {
-  if (data.size() < 2 || index < 1 || index > GetBigEndian16(data.data())) return false;
-  size_t at = 2;
+  ByteReader list{data};
+  uint16_t count = 0;
+  if (!ReadBigEndian16(&list, &count) || index < 1 || index > count) return false;
   for (int i = 1;; i++) {
-    if (at >= data.size()) return false;
-    size_t length = data[at];
-    if (at + 1 + length > data.size()) return false;
+    uint8_t length = 0;
+    std::span<const uint8_t> text;
+    if (!ReadByte(&list, &length) || !ReadByteRun(&list, length, &text)) return false;
     if (i == index) {
-      item->assign(reinterpret_cast<const char *>(&data[at + 1]), length);
+      item->assign(text.begin(), text.end());
       return true;
     }
-    at += 1 + length;
   }
 }
 
