@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,17 @@ constexpr Size kMaxPath = 32767;
 bool ReadAliasPath(AliasHandle alias, std::string *path) {
   if (alias == nullptr || *alias == nullptr) return false;
   auto handle = reinterpret_cast<Handle>(alias);
-  Size size = GetHandleSize(handle);
-  if (size < kHeadSize) return false;
-  const auto *bytes = reinterpret_cast<const uint8_t *>(*handle);
-  Size recorded = GetBigEndian16(bytes + 4);
-  Size length = GetBigEndian16(bytes + 8);
-  if (GetBigEndian32(bytes) != 0 || GetBigEndian16(bytes + 6) != kMinimalFullPath) return false;
-  if (recorded != kHeadSize + length || recorded > size || length > kMaxPath) return false;
-  path->assign(reinterpret_cast<const char *>(bytes + kHeadSize), size_t(length));
+  ByteReader reader = ByteReaderOver(*handle, size_t(GetHandleSize(handle)));
+  uint32_t reserved = 0;
+  uint16_t recorded = 0, kind = 0, length = 0;
+  std::span<const uint8_t> text;
+  if (!ReadBigEndian32(&reader, &reserved) || !ReadBigEndian16(&reader, &recorded) ||
+      !ReadBigEndian16(&reader, &kind) || !ReadBigEndian16(&reader, &length) || reserved != 0 ||
+      kind != kMinimalFullPath || recorded != kHeadSize + length || length > kMaxPath ||
+      !ReadByteRun(&reader, length, &text)) {
+    return false;
+  }
+  path->assign(text.begin(), text.end());
   return true;
 }
 

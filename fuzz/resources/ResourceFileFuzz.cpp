@@ -1,6 +1,7 @@
 // Fuzz target: a resource file from anywhere. The map is checked, then every resource is
 // read the way its users read it: loaded and converted to host order, walked as a string
-// list, and, for 'ALRT' and 'DITL', shown as an alert. No input may read outside the file.
+// list, and, for 'ALRT', 'DLOG' and 'DITL', shown as an alert or made into a dialog. No
+// input may read outside the file.
 #include "ResourceFile.h"
 
 #include <Dialogs.h>
@@ -39,6 +40,9 @@ void ShowAlerts(const uint8_t *data, size_t size, const carbon::ResourceMap &map
     if (quiet >= 0) dup2(quiet, 2);
     for (const carbon::ResourceEntry &entry : map.entries) {
       if (entry.type == kAlertResType) Alert(entry.id, nullptr);
+      if (entry.type != kDialogResType) continue;
+      DialogRef dialog = GetNewDialog(entry.id, nullptr, nullptr);
+      if (dialog != nullptr) DisposeDialog(dialog);
     }
     std::fflush(stderr);
     if (saved >= 0) dup2(saved, 2);
