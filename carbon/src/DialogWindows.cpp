@@ -201,8 +201,8 @@ DialogRef GetNewDialog(SInt16 dialogID, void *, WindowRef) {
   using namespace carbon::rsrc;
   std::vector<uint8_t> bytes;
   if (!TakeResource(kDialogResType, dialogID, &bytes)) return nullptr;
-  static_assert(kDialogBoundsAt == 0 && kDialogVisibleAt >= sizeof(Rect) && kDialogItemsAt > kDialogVisibleAt &&
-                kDialogTitleAt >= kDialogItemsAt + 2);
+  static_assert(kDialogBoundsAt == 0 && kDialogVisibleAt >= sizeof(Rect) &&
+                kDialogItemsAt > kDialogVisibleAt && kDialogTitleAt >= kDialogItemsAt + 2);
   ByteReader dlog = ByteReaderOver(bytes.data(), bytes.size());
   Rect bounds{};
   uint8_t visibleByte = 0, titleLength = 0;
@@ -210,8 +210,9 @@ DialogRef GetNewDialog(SInt16 dialogID, void *, WindowRef) {
   std::span<const uint8_t> titleBytes;
   if (!carbon::ReadRect(&dlog, &bounds) || !ReadByteRun(&dlog, kDialogVisibleAt - sizeof(Rect), nullptr) ||
       !ReadByte(&dlog, &visibleByte) || !ReadByteRun(&dlog, kDialogItemsAt - kDialogVisibleAt - 1, nullptr) ||
-      !ReadBigEndian16(&dlog, &itemsID) || !ReadByteRun(&dlog, kDialogTitleAt - kDialogItemsAt - 2, nullptr) ||
-      !ReadByte(&dlog, &titleLength) || !ReadByteRun(&dlog, titleLength, &titleBytes)) {
+      !ReadBigEndian16(&dlog, &itemsID) ||
+      !ReadByteRun(&dlog, kDialogTitleAt - kDialogItemsAt - 2, nullptr) || !ReadByte(&dlog, &titleLength) ||
+      !ReadByteRun(&dlog, titleLength, &titleBytes)) {
     return nullptr;
   }
   bool visible = visibleByte != 0;

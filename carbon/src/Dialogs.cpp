@@ -109,8 +109,8 @@ namespace carbon {
 
 bool ReadRect(ByteReader *reader, Rect *rect) {
   uint16_t top = 0, left = 0, bottom = 0, right = 0;
-  if (!ReadBigEndian16(reader, &top) || !ReadBigEndian16(reader, &left) || !ReadBigEndian16(reader, &bottom) ||
-      !ReadBigEndian16(reader, &right)) {
+  if (!ReadBigEndian16(reader, &top) || !ReadBigEndian16(reader, &left) ||
+      !ReadBigEndian16(reader, &bottom) || !ReadBigEndian16(reader, &right)) {
     return false;
   }
   *rect = Rect{SInt16(top), SInt16(left), SInt16(bottom), SInt16(right)};
