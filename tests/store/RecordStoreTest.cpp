@@ -115,6 +115,7 @@ TEST_F(RecordStoreTest, RemovalsShrinkOnlyPastTheThreshold) {
     SInt32 offsetsCapacity;
   } offsetsCases[] = {{392, 2596}, {391, 4 * 391 + 4}};
   std::vector<std::string> numbers;
+  numbers.reserve(600);
   for (int i = 0; i < 600; i++) numbers.push_back(std::to_string(i));
   for (const OffsetsCase &c : offsetsCases) {
     Fill(numbers);
