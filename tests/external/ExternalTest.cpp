@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -97,10 +98,14 @@ std::string Call(std::vector<std::optional<std::string>> args) {
 class External : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string home = (std::filesystem::temp_directory_path() / "quillcast-external-XXXXXX").string();
-    setenv("QUILLCAST_HOME", mkdtemp(home.data()), 1);
+    home_ = (std::filesystem::temp_directory_path() / "quillcast-external-XXXXXX").string();
+    setenv("QUILLCAST_HOME", mkdtemp(home_.data()), 1);
     setenv("QUILLCAST_BUNDLE",
            (std::string(std::getenv("QUILLCAST_BUILD_DIR")) + "/Quillcast.bundle").c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(home_, ignored);
   }
   void SetUp() override {
     ASSERT_TRUE(OpenPluginResources());
@@ -117,6 +122,7 @@ class External : public ::testing::Test {
     EXPECT_TRUE(host.lent.empty());
   }
   long blocks_ = 0;
+  static inline std::string home_;
 };
 
 TEST_F(External, TableAndEntry) {
@@ -243,7 +249,15 @@ class ExternalMerge : public External {
   }
   static void TearDownTestSuite() {
     ProcessSerialNumber psn = {0, kNoProcess};
-    while (GetNextProcess(&psn) == noErr) kill(pid_t(psn.lowLongOfPSN), SIGTERM);
+    std::vector<pid_t> clients;
+    while (GetNextProcess(&psn) == noErr) clients.push_back(pid_t(psn.lowLongOfPSN));
+    for (pid_t pid : clients) kill(pid, SIGTERM);
+    // A client unregisters in the machine folder as it ends: remove the folder after that.
+    for (int wait = 0; wait < 1000; ++wait) {
+      if (std::none_of(clients.begin(), clients.end(), [](pid_t pid) { return kill(pid, 0) == 0; })) break;
+      usleep(10000);
+    }
+    External::TearDownTestSuite();
   }
   void SetUp() override {
     External::SetUp();

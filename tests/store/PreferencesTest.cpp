@@ -22,14 +22,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Home() {
-  static std::string home = [] {
+// One machine folder per test process, removed when the process ends: gtest runs each test
+// in a process of its own, so a folder left behind per process adds up.
+struct PrivateHome {
+  std::string path;
+  PrivateHome() {
     std::string pattern = (fs::temp_directory_path() / "quillcast-store-XXXXXX").string();
-    std::string made = mkdtemp(pattern.data());
-    setenv("QUILLCAST_HOME", made.c_str(), 1);
-    return made;
-  }();
-  return home;
+    path = mkdtemp(pattern.data());
+    setenv("QUILLCAST_HOME", path.c_str(), 1);
+  }
+  ~PrivateHome() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+std::string Home() {
+  static PrivateHome home;
+  return home.path;
 }
 
 std::string ReadAll(const std::string &path) {
