@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 struct ProcessStat {
@@ -18,8 +16,14 @@ struct ProcessStat {
 
 // False when there is no such process.
 inline bool ReadProcessStat(pid_t pid, ProcessStat *stat) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(file)), {});
+  // Read with stdio: a process that ends between the open and the read makes the read fail
+  // (ESRCH), which an ifstream reports by throwing.
+  std::FILE *file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (file == nullptr) return false;
+  char buffer[1024];
+  size_t length = std::fread(buffer, 1, sizeof buffer - 1, file);
+  std::fclose(file);
+  std::string text(buffer, length);
   // The command name comes first, in parentheses, and may hold spaces and parentheses itself.
   size_t close = text.rfind(')');
   int parent = 0;
